@@ -1,0 +1,134 @@
+// The licence agreement dialog: the text in the chosen language and an "Accept" button.
+#include "eula/eula.h"
+
+#include <dirent.h>
+#include <glib.h>
+#include <gtk/gtk.h>
+#include <string.h>
+
+#include <initializer_list>
+
+#include "app/app.h"
+#include "buffers/buffers.h"
+#include "progress/progress.h"
+
+namespace {
+
+// Windows-1252's characters for 0x80..0x9F; the five it leaves undefined keep their
+// ISO-8859-1 meaning.
+const gunichar cp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+void showLicence(GtkWidget* textView) {
+    GCharPtr text(licenceText(m_pBufferEULA));
+    gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(textView)), text.get(), -1);
+}
+
+void selectEULA(GtkWidget* chooser, gpointer textView) {
+    GCharPtr name(gtk_combo_box_get_active_text(GTK_COMBO_BOX(chooser)));
+    if (!name)
+        return;
+    g_print("Display EULA: %s\n", name.get());
+    GCharPtr path(g_strdup_printf("%s/%s", "./eula", name.get()));
+    if (readEULA(path.get()))
+        showLicence(static_cast<GtkWidget*>(textView));
+}
+
+void acceptEULA(GtkWidget*, gpointer dialog) {
+    m_beula = 1;
+    gtk_widget_hide_all(static_cast<GtkWidget*>(dialog));
+    gtk_main_quit();
+}
+
+// The regular files of the licence directory, in locale encoding, sorted ignoring ASCII
+// case. Names that cannot be converted are left out. Caller frees the list and its names.
+GSList* languages() {
+    GSList* names = nullptr;
+    DIR* directory = opendir("./eula");
+    if (!directory)
+        return nullptr;
+    while (struct dirent* entry = readdir(directory)) {
+        if (entry->d_type != DT_REG)
+            continue;
+        if (char* name = g_locale_from_utf8(entry->d_name, -1, nullptr, nullptr, nullptr))
+            names = g_slist_insert_sorted(names, name, reinterpret_cast<GCompareFunc>(g_ascii_strcasecmp));
+    }
+    closedir(directory);
+    return names;
+}
+
+}  // namespace
+
+char* licenceText(const char* bytes) {
+    if (g_utf8_validate(bytes, -1, nullptr))
+        return g_strdup(bytes);
+    GString* text = g_string_sized_new(strlen(bytes) * 2);
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(bytes); *c; ++c) {
+        if (*c >= 0x80 && *c < 0xA0)
+            g_string_append_unichar(text, cp1252High[*c - 0x80]);
+        else
+            g_string_append_unichar(text, *c);
+    }
+    return g_string_free(text, FALSE);
+}
+
+GtkWidget* create_eula() {
+    if (!m_pBufferEULA)
+        return nullptr;
+
+    GtkWidget* dialog = gtk_dialog_new();
+    GtkWidget* chooser = gtk_combo_box_new_text();
+    GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
+    GtkWidget* textView = gtk_text_view_new();
+    GtkWidget* button = gtk_button_new_with_label("Accept");
+
+    g_signal_connect(dialog, "destroy", G_CALLBACK(destroy), nullptr);
+    g_signal_connect(chooser, "changed", G_CALLBACK(selectEULA), textView);
+    g_signal_connect(button, "clicked", G_CALLBACK(acceptEULA), dialog);
+
+    GtkBox* content = GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog)));
+    gtk_box_pack_start(content, chooser, FALSE, FALSE, 0);
+    gtk_container_add(GTK_CONTAINER(scrolled), textView);
+    gtk_box_pack_start(content, scrolled, TRUE, TRUE, 0);
+    gtk_box_pack_start(content, button, FALSE, FALSE, 0);
+
+    GtkWindow* window = GTK_WINDOW(dialog);
+    gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+    gtk_window_set_keep_above(window, TRUE);
+    load_icon();
+    gtk_window_set_resizable(window, TRUE);
+    gtk_window_set_default_size(window, 600, 600);
+    gtk_window_set_title(window, "License Agreement");
+
+    gtk_container_set_border_width(GTK_CONTAINER(scrolled), 10);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_ALWAYS);
+
+    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(textView), GTK_WRAP_WORD);
+    gtk_text_view_set_editable(GTK_TEXT_VIEW(textView), FALSE);
+    showLicence(textView);
+
+    gtk_widget_set_can_default(button, TRUE);
+    gtk_widget_grab_default(button);
+
+    GSList* names = languages();
+    int count = 0;
+    for (GSList* node = names; node; node = node->next) {
+        const char* name = static_cast<const char*>(node->data);
+        // Activating an entry runs selectEULA, which loads and shows that file.
+        if (char* entry = g_locale_from_utf8(name, -1, nullptr, nullptr, nullptr)) {
+            gtk_combo_box_append_text(GTK_COMBO_BOX(chooser), entry);
+            g_free(entry);
+            ++count;
+            if (strstr(name, "English"))
+                gtk_combo_box_set_active(GTK_COMBO_BOX(chooser), count - 1);
+        }
+    }
+    g_slist_free_full(names, g_free);
+
+    for (GtkWidget* widget : {chooser, textView, scrolled, button, dialog})
+        gtk_widget_show(widget);
+    return dialog;
+}

@@ -1,0 +1,70 @@
+// What a line of the control script means, decided without a window.
+#include <math.h>
+#include <string.h>
+
+#include "buffers/buffers.h"
+#include "progress/progress.h"
+
+namespace {
+
+struct Rule {
+    const char* text;
+    Directive directive;
+    bool hasValue;
+};
+
+// The order in which a line is tested: the first directive found decides.
+const Rule rules[] = {
+    {"#title=", Directive::Title, true},       {"#text=", Directive::Text, true},
+    {"#progress=", Directive::Progress, true}, {"#script_start", Directive::ScriptStart, false},
+    {"#Ostrel_Exit", Directive::Exit, false},
+};
+
+}  // namespace
+
+ControlLine parseControlLine(const char* line) {
+    for (const Rule& rule : rules) {
+        if (const char* found = strstr(line, rule.text))
+            return {rule.directive, rule.hasValue ? found + strlen(rule.text) : nullptr};
+    }
+    return {Directive::None, nullptr};
+}
+
+BlockMode blockMode(const char* line) {
+    if (strstr(line, "#script_start_blocking"))
+        return BlockMode::Blocking;
+    if (strstr(line, "#script_start_nowait"))
+        return BlockMode::NoWait;
+    return BlockMode::Async;
+}
+
+float readFraction(const char* value) {
+    // g_ascii_strtod reads like atof in the C locale, whatever locale the toolkit selected.
+    double number = g_ascii_strtod(value, nullptr);
+    if (isnan(number) || number < 0.0)
+        return 0.0f;
+    if (number > 1.0)
+        return 1.0f;
+    return static_cast<float>(number);
+}
+
+char* collectBlock(char** cursor, size_t* length) {
+    GString* text = g_string_new(nullptr);
+    size_t lineLength = 0;
+    while (char* line = getLine(cursor, &lineLength)) {
+        bool end = strstr(line, "#script_end") != nullptr;
+        if (!end && lineLength != 0) {
+            g_string_append_c(text, '\n');
+            g_string_append_len(text, line, static_cast<gssize>(lineLength));
+        }
+        g_free(line);
+        if (end)
+            break;
+    }
+    *length = text->len;
+    return g_string_free(text, FALSE);
+}
+
+bool scriptFinished(const char* cursor, const char* script, size_t length) {
+    return length == 0 || cursor >= script + length - 1 || strchr(cursor, '\n') == nullptr;
+}

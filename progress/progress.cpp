@@ -1,0 +1,158 @@
+// The progress window and the timer that applies the control script to it, one line a tick.
+#include "progress/progress.h"
+
+#include <gtk/gtk.h>
+
+#include <initializer_list>
+
+#include "buffers/buffers.h"
+#include "shell/shell.h"
+
+namespace {
+
+void runBlock(ProgressState* record, const char* openingLine) {
+    BlockMode mode = blockMode(openingLine);
+    record->noWait = mode == BlockMode::NoWait;
+    size_t length = 0;
+    GCharPtr text(collectBlock(&m_pBufferIndex, &length));
+    if (length == 0)
+        return;
+    if (mode == BlockMode::Blocking)
+        BashBlocking(text.get(), length);
+    else
+        Bash(text.get(), length, record);
+}
+
+gboolean progress_timeout(gpointer data) {
+    auto* record = static_cast<ProgressState*>(data);
+    if (record->running)
+        return TRUE;
+    size_t length = 0;
+    GCharPtr line(getLine(&m_pBufferIndex, &length));
+    if (line && length != 0) {
+        ControlLine control = parseControlLine(line.get());
+        switch (control.directive) {
+            case Directive::Title:
+                gtk_window_set_title(GTK_WINDOW(record->window), control.value);
+                gtk_widget_show(record->window);
+                break;
+            case Directive::Text:
+                gtk_progress_bar_set_text(GTK_PROGRESS_BAR(record->bar), control.value);
+                gtk_widget_show(record->bar);
+                break;
+            case Directive::Progress:
+                record->fraction = readFraction(control.value);
+                gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(record->bar), record->fraction);
+                gtk_widget_show(record->bar);
+                break;
+            case Directive::ScriptStart:
+                runBlock(record, line.get());
+                break;
+            case Directive::Exit:
+                // destroy releases the record: nothing below may touch it.
+                destroy(nullptr, record);
+                return FALSE;
+            case Directive::None:
+                break;
+        }
+    }
+    if (!scriptFinished(m_pBufferIndex, m_pBuffer, m_nBuffer))
+        return TRUE;
+    show_finished(record);
+    record->timer = 0;
+    return FALSE;
+}
+
+GtkWidget* newAlignment(GtkWidget* box, gboolean expand) {
+    GtkWidget* alignment = gtk_alignment_new(0, 0, 1, 0);
+    gtk_box_pack_start(GTK_BOX(box), alignment, expand, expand, 0);
+    return alignment;
+}
+
+}  // namespace
+
+ProgressState* create_progress() {
+    auto* record = static_cast<ProgressState*>(g_malloc0(sizeof(ProgressState)));
+
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    record->window = window;
+    gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
+    gtk_window_set_keep_above(GTK_WINDOW(window), TRUE);
+    gtk_window_set_resizable(GTK_WINDOW(window), TRUE);
+    gtk_window_set_default_size(GTK_WINDOW(window), 300, 100);
+    gtk_window_set_title(GTK_WINDOW(window), "Installing...");
+    gtk_container_set_border_width(GTK_CONTAINER(window), 0);
+    load_icon();
+    g_signal_connect(window, "destroy", G_CALLBACK(destroy), record);
+
+    GtkWidget* box = gtk_vbox_new(FALSE, 5);
+    gtk_container_set_border_width(GTK_CONTAINER(box), 10);
+    gtk_container_add(GTK_CONTAINER(window), box);
+
+    GtkWidget* upper = newAlignment(box, TRUE);
+    record->bar = gtk_progress_bar_new();
+    gtk_container_add(GTK_CONTAINER(upper), record->bar);
+    gtk_progress_bar_set_text(GTK_PROGRESS_BAR(record->bar), " ");
+    gtk_progress_bar_set_orientation(GTK_PROGRESS_BAR(record->bar), GTK_PROGRESS_LEFT_TO_RIGHT);
+
+    GtkWidget* lower = newAlignment(box, FALSE);
+    record->label = gtk_label_new(" ");
+    gtk_misc_set_alignment(GTK_MISC(record->label), 0, 0);
+    gtk_label_set_justify(GTK_LABEL(record->label), GTK_JUSTIFY_LEFT);
+    gtk_label_set_width_chars(GTK_LABEL(record->label), 30);
+    gtk_label_set_max_width_chars(GTK_LABEL(record->label), 30);
+    gtk_label_set_line_wrap(GTK_LABEL(record->label), FALSE);
+    gtk_label_set_selectable(GTK_LABEL(record->label), FALSE);
+    gtk_container_add(GTK_CONTAINER(lower), record->label);
+
+    record->button = gtk_button_new_with_label("Ok");
+    g_signal_connect_swapped(record->button, "clicked", G_CALLBACK(gtk_widget_destroy), window);
+    gtk_box_pack_start(GTK_BOX(box), record->button, FALSE, FALSE, 0);
+    gtk_widget_set_can_default(record->button, TRUE);
+    gtk_widget_grab_default(record->button);
+
+    record->timer = g_timeout_add(50, progress_timeout, record);
+
+    for (GtkWidget* widget : {box, upper, record->bar, lower, record->label, window})
+        gtk_widget_show(widget);
+    return record;
+}
+
+void load_icon() {
+    // With an error to fill in, the toolkit reports nothing itself.
+    GError* error = nullptr;
+    if (!gtk_window_set_default_icon_from_file("./korvalen-48x48.png", &error))
+        g_error_free(error);
+}
+
+void show_finished(ProgressState* record) {
+    gtk_progress_bar_set_text(GTK_PROGRESS_BAR(record->bar), " ");
+    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(record->bar), 1.0);
+    gtk_button_set_label(GTK_BUTTON(record->button), "OK");
+    gtk_widget_show(record->button);
+}
+
+void destroy(GtkWidget*, gpointer data) {
+    if (auto* record = static_cast<ProgressState*>(data)) {
+        if (record->pipe) {
+            pclose(record->pipe);
+            record->pipe = nullptr;
+        }
+        if (record->outputTimer) {
+            g_source_remove(record->outputTimer);
+            record->outputTimer = 0;
+        }
+        if (record->timer) {
+            g_source_remove(record->timer);
+            record->timer = 0;
+        }
+        // The window outlives the record after the exit directive: its later destruction
+        // must not reach the released record.
+        if (record->window)
+            g_signal_handlers_disconnect_by_data(record->window, record);
+        record->window = nullptr;
+        g_free(record);
+    }
+    if (gtk_main_level() > 0)
+        gtk_main_quit();
+}

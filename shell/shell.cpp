@@ -1,0 +1,118 @@
+// The shell runners and the output monitor of asynchronous runs.
+#include "shell/shell.h"
+
+#include <fcntl.h>
+#include <glib.h>
+#include <gtk/gtk.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/time.h>
+
+#include "buffers/buffers.h"
+#include "progress/progress.h"
+
+namespace {
+
+bool hasText(const char* text, size_t length) {
+    return text != nullptr && length != 0 && text[0] != '\0';
+}
+
+// Anything the program printed so far must reach the console before the shell's own output.
+void startShell() {
+    fflush(stdout);
+}
+
+// Shows a line (or nothing) under the bar and puts the bar back to the stored fraction,
+// which also ends any pulsing.
+void showOutput(ProgressState* record, const char* text) {
+    gtk_label_set_text(GTK_LABEL(record->label), text);
+    gtk_widget_show(record->label);
+    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(record->bar), record->fraction);
+    gtk_widget_show(record->bar);
+}
+
+gboolean Bash_Output_timeout(gpointer data) {
+    auto* record = static_cast<ProgressState*>(data);
+    struct timeval now;
+    gettimeofday(&now, nullptr);
+    char line[1024] = {0};
+    if (fgets(line, sizeof line, record->pipe)) {
+        blankLineEnds(line);
+        gettimeofday(&record->lastOutput, nullptr);
+        g_print("%s\n", line);
+        fflush(stdout);
+        if (record->label)
+            showOutput(record, line);
+        return TRUE;
+    }
+    if (feof(record->pipe)) {
+        pclose(record->pipe);
+        record->pipe = nullptr;
+        fflush(stdout);
+        record->running = 0;
+        record->outputTimer = 0;
+        if (record->label)
+            showOutput(record, "");
+        return FALSE;
+    }
+    // No data yet: the pipe is non-blocking, so this is the normal quiet case.
+    clearerr(record->pipe);
+    if (now.tv_sec - record->lastOutput.tv_sec > 2)
+        gtk_progress_bar_pulse(GTK_PROGRESS_BAR(record->bar));
+    return TRUE;
+}
+
+// Reads the shell's output to its end and throws it away, so that a write never meets a
+// closed pipe.
+void drain(FILE* pipe) {
+    char discard[4096];
+    while (fread(discard, 1, sizeof discard, pipe) > 0) {
+    }
+}
+
+}  // namespace
+
+char* shellCommand(const char* text) {
+    return g_strdup_printf("bash <<EOF\n%s\nEOF", text);
+}
+
+void blankLineEnds(char* line) {
+    for (char* c = line; *c; ++c) {
+        if (*c == '\n' || *c == '\r')
+            *c = ' ';
+    }
+}
+
+int Bash(const char* text, size_t length, ProgressState* record) {
+    if (!hasText(text, length))
+        return -1;
+    GCharPtr command(shellCommand(text));
+    startShell();
+    FILE* pipe = popen(command.get(), "r");
+    if (!pipe)
+        return -1;
+    record->pipe = pipe;
+    if (record->noWait) {
+        drain(pipe);
+        pclose(pipe);
+        record->pipe = nullptr;
+        return -1;
+    }
+    record->running = 1;
+    gettimeofday(&record->lastOutput, nullptr);
+    int fd = fileno(pipe);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    record->outputTimer = g_timeout_add(100, Bash_Output_timeout, record);
+    return -1;
+}
+
+int BashBlocking(const char* text, size_t length) {
+    if (!hasText(text, length))
+        return -1;
+    GCharPtr command(shellCommand(text));
+    startShell();
+    int status = system(command.get());
+    if (status > 0)
+        status /= 256;
+    return status;
+}

@@ -1,0 +1,23 @@
+// Runs shell text through bash, blocking, without reading its output, or asynchronously with
+// its output shown line by line.
+#pragma once
+
+#include <stddef.h>
+
+struct ProgressState;
+
+// The command that feeds text to bash as a here-document: "bash <<EOF\n<text>\nEOF".
+// Caller g_frees.
+char* shellCommand(const char* text);
+
+// Starts text through the system shell with its output on a pipe. With record->noWait the
+// output is read and thrown away until the shell has ended; otherwise the pipe is made
+// non-blocking, record->running set and the output monitor registered. Always -1.
+int Bash(const char* text, size_t length, ProgressState* record);
+
+// Runs text through the system shell with the program's own standard output and waits.
+// Returns the shell's exit code, or -1 when it could not be run.
+int BashBlocking(const char* text, size_t length);
+
+// Turns every line feed and carriage return of an output line into a space.
+void blankLineEnds(char* line);
