@@ -6,6 +6,7 @@
 #include <gtk/gtk.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/time.h>
 
 #include "buffers/buffers.h"
@@ -35,9 +36,8 @@ gboolean Bash_Output_timeout(gpointer data) {
     auto* record = static_cast<ProgressState*>(data);
     struct timeval now;
     gettimeofday(&now, nullptr);
-    char line[1024] = {0};
-    if (fgets(line, sizeof line, record->pipe)) {
-        blankLineEnds(line);
+    char line[kOutputLineSize];
+    if (readOutputLine(record->pipe, line)) {
         gettimeofday(&record->lastOutput, nullptr);
         g_print("%s\n", line);
         fflush(stdout);
@@ -81,6 +81,14 @@ void blankLineEnds(char* line) {
         if (*c == '\n' || *c == '\r')
             *c = ' ';
     }
+}
+
+bool readOutputLine(FILE* stream, char* line) {
+    memset(line, 0, kOutputLineSize);
+    if (!fgets(line, static_cast<int>(kOutputLineSize), stream))
+        return false;
+    blankLineEnds(line);
+    return true;
 }
 
 int Bash(const char* text, size_t length, ProgressState* record) {

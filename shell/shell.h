@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdio.h>
 
 struct ProgressState;
 
@@ -21,3 +22,10 @@ int BashBlocking(const char* text, size_t length);
 
 // Turns every line feed and carriage return of an output line into a space.
 void blankLineEnds(char* line);
+
+// Size of the output monitor's line buffer; one read takes at most one byte less.
+constexpr size_t kOutputLineSize = 1024;
+// Reads what the next output line has so far from stream into line (kOutputLineSize bytes,
+// zeroed first): up to and including a line feed, at most kOutputLineSize - 1 bytes, line ends
+// blanked. False when nothing could be read (no data yet, end of file or an error).
+bool readOutputLine(FILE* stream, char* line);
