@@ -53,8 +53,24 @@ pid_t spawn(const std::vector<std::string>& words, const std::string& directory,
     return pid;
 }
 
+Display* display();
+
+XErrorHandler toolkitErrorHandler = nullptr;
+
+// Windows of other programs may vanish between two requests about them: an error on our own
+// connection means "no such window", while the toolkit's connection keeps its own handler.
+int ignoreOwnErrors(Display* connection, XErrorEvent* error) {
+    if (connection == display())
+        return 0;
+    return toolkitErrorHandler ? toolkitErrorHandler(connection, error) : 0;
+}
+
 Display* display() {
-    static Display* connection = XOpenDisplay(nullptr);
+    static Display* connection = [] {
+        Display* opened = XOpenDisplay(nullptr);
+        toolkitErrorHandler = XSetErrorHandler(ignoreOwnErrors);
+        return opened;
+    }();
     return connection;
 }
 
