@@ -9,6 +9,8 @@
 #include <string.h>
 #include <sys/time.h>
 
+#include <memory>
+
 #include "buffers/buffers.h"
 #include "progress/progress.h"
 
@@ -62,6 +64,36 @@ gboolean Bash_Output_timeout(gpointer data) {
     return TRUE;
 }
 
+// The command as /bin/sh gets it. The kernel takes at most 32 pages in one argument, so a
+// longer command would not even start the shell and its script would be lost: the shell then
+// reads the same command from an unlinked file that it inherits.
+class ShellInput {
+public:
+    explicit ShellInput(const char* text) : command_(shellCommand(text)) {
+        static const size_t kLongestArgument = 32 * 4096 - 1;
+        size_t length = strlen(command_.get());
+        if (length <= kLongestArgument)
+            return;
+        file_.reset(tmpfile());
+        if (!file_ || fwrite(command_.get(), 1, length, file_.get()) != length || fflush(file_.get()) != 0) {
+            file_.reset();
+            return;
+        }
+        int fd = fileno(file_.get());
+        fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) & ~FD_CLOEXEC);
+        command_.reset(g_strdup_printf(". /dev/fd/%d", fd));
+    }
+    const char* command() const { return command_.get(); }
+
+private:
+    struct FileCloser {
+        void operator()(FILE* file) const { fclose(file); }
+    };
+    GCharPtr command_;
+    // Closed once the shell has started: the shell holds its own copy.
+    std::unique_ptr<FILE, FileCloser> file_;
+};
+
 // Reads the shell's output to its end and throws it away, so that a write never meets a
 // closed pipe.
 void drain(FILE* pipe) {
@@ -94,9 +126,9 @@ bool readOutputLine(FILE* stream, char* line) {
 int Bash(const char* text, size_t length, ProgressState* record) {
     if (!hasText(text, length))
         return -1;
-    GCharPtr command(shellCommand(text));
+    ShellInput input(text);
     startShell();
-    FILE* pipe = popen(command.get(), "r");
+    FILE* pipe = popen(input.command(), "r");
     if (!pipe)
         return -1;
     record->pipe = pipe;
@@ -117,9 +149,9 @@ int Bash(const char* text, size_t length, ProgressState* record) {
 int BashBlocking(const char* text, size_t length) {
     if (!hasText(text, length))
         return -1;
-    GCharPtr command(shellCommand(text));
+    ShellInput input(text);
     startShell();
-    int status = system(command.get());
+    int status = system(input.command());
     if (status > 0)
         status /= 256;
     return status;
