@@ -1,0 +1,139 @@
+// A progress window built in the test's own process on a control script, with its two timers
+// fired by hand, standard output captured and the toolkit's warnings counted.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "buffers/buffers.h"
+#include "progress/progress.h"
+#include "support/support.h"
+
+// Seconds that a wait may take at most; longer under an emulator.
+inline double patience(double seconds) {
+    return seconds * OSTREL_SLOWNESS;
+}
+
+// Sends everything written to file descriptor 1 (g_print, and the shells the program starts)
+// into a file while it lives.
+class StdoutCapture {
+public:
+    StdoutCapture() {
+        fflush(stdout);
+        saved_ = dup(1);
+        int file = open((files_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(file, 1);
+        close(file);
+    }
+    ~StdoutCapture() {
+        fflush(stdout);
+        dup2(saved_, 1);
+        close(saved_);
+    }
+    StdoutCapture(const StdoutCapture&) = delete;
+    StdoutCapture& operator=(const StdoutCapture&) = delete;
+
+    std::string text() const {
+        fflush(stdout);
+        return readFile(files_ / "stdout");
+    }
+
+private:
+    TempDir files_;
+    int saved_ = -1;
+};
+
+// Counts the warnings and critical messages of every log domain while it lives.
+class WarningCounter {
+public:
+    WarningCounter() { previous_ = g_log_set_default_handler(count, this); }
+    ~WarningCounter() { g_log_set_default_handler(previous_, nullptr); }
+    WarningCounter(const WarningCounter&) = delete;
+    WarningCounter& operator=(const WarningCounter&) = delete;
+
+    int count() const { return count_; }
+    const std::string& messages() const { return messages_; }
+
+private:
+    static void count(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer data) {
+        auto* self = static_cast<WarningCounter*>(data);
+        if (level & (G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_ERROR)) {
+            ++self->count_;
+            self->messages_ += std::string(domain ? domain : "") + ": " + message + "\n";
+        }
+    }
+    GLogFunc previous_ = nullptr;
+    int count_ = 0;
+    std::string messages_;
+};
+
+// The fixture: start(script) writes the script to "installer" in a scratch directory, makes that
+// the working directory, loads it and builds the window. The record is released by the window's
+// destruction at the end (or earlier by the run itself: then `record` is cleared by the test).
+class InProcessRun : public testing::Test {
+protected:
+    void start(const std::string& script) {
+        dir.write("installer", script);
+        char* old = g_get_current_dir();
+        oldDirectory = old;
+        g_free(old);
+        ASSERT_EQ(0, chdir(dir.path().c_str()));
+        ASSERT_EQ(1, readScript("./installer"));
+        m_pBufferIndex = m_pBuffer;
+        record = create_progress();
+        window = record->window;
+        g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&window));
+    }
+
+    void TearDown() override {
+        if (window)
+            gtk_widget_destroy(window);
+        releaseScript();
+        m_pBufferIndex = nullptr;
+        if (!oldDirectory.empty()) {
+            EXPECT_EQ(0, chdir(oldDirectory.c_str()));
+        }
+    }
+
+    // One tick of the interpreter, as the main loop would run it.
+    gboolean tick() { return fireSource(record->timer); }
+    // One tick of the output monitor.
+    gboolean monitorTick() { return fireSource(record->outputTimer); }
+
+    // Monitor ticks, a pause before each, until the label shows something other than `shown`
+    // or the output ends; the label's new text.
+    std::string nextShown(const std::string& shown) {
+        double end = now() + patience(10);
+        while (now() < end) {
+            pause(0.05);
+            if (!monitorTick() || labelText() != shown)
+                break;
+        }
+        return labelText();
+    }
+
+    std::string labelText() const { return gtk_label_get_text(GTK_LABEL(record->label)); }
+    std::string barText() const {
+        const char* text = gtk_progress_bar_get_text(GTK_PROGRESS_BAR(record->bar));
+        return text ? text : "";
+    }
+    std::string title() const { return gtk_window_get_title(GTK_WINDOW(window)); }
+    double barFraction() const { return gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(record->bar)); }
+    bool pulsing() const {
+        gboolean activity = FALSE;
+        g_object_get(record->bar, "activity-mode", &activity, nullptr);
+        return activity;
+    }
+    // The script text not yet read by the interpreter.
+    std::string unread() const { return m_pBufferIndex; }
+
+    TempDir dir;
+    ProgressState* record = nullptr;
+    GtkWidget* window = nullptr;  // cleared when the window is destroyed
+    std::string oldDirectory;
+};
