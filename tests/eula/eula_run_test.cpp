@@ -1,0 +1,185 @@
+// The licence step of the built program, driven on the test display as a user would.
+#include <gdk/gdk.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/support.h"
+
+namespace {
+
+// Generous: the 32-bit program runs under an emulator.
+const double kAppear = 90;
+const double kEnd = 60;
+
+// Each block leaves a marker, so a test can tell whether any of them ran.
+const char* const kInstaller =
+    "#title=Test Setup\n"
+    "#script_start_blocking\n"
+    "touch blocking-ran\n"
+    "#script_end\n"
+    "#script_start_nowait\n"
+    "touch nowait-ran\n"
+    "#script_end\n"
+    "#script_start\n"
+    "touch async-ran\n"
+    "echo async finished\n"
+    "#script_end\n";
+
+const char* const kMarkers[] = {"blocking-ran", "nowait-ran", "async-ran"};
+
+int occurrences(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+bool waitUntilUnmapped(WindowId window, double seconds) {
+    double end = now() + seconds;
+    while (windowMapped(window)) {
+        if (now() > end)
+            return false;
+        pause(0.05);
+    }
+    return true;
+}
+
+// Tests that share the display may put their windows over ours: bring it up first.
+void raise(WindowId window) {
+    runCommand({"xdotool", "windowraise", std::to_string(window)});
+}
+
+class LicenceRun : public testing::Test {
+protected:
+    void SetUp() override { dir.write("installer", kInstaller); }
+
+    void expectNoBlockRan() {
+        for (const char* marker : kMarkers)
+            EXPECT_FALSE(fileExists(dir / marker)) << marker;
+    }
+
+    // Lets the control script run to its end, then presses "OK"; the exit status.
+    int finishWithOk(Program& program, WindowId progress) {
+        EXPECT_TRUE(program.waitForOutput("async finished", kAppear)) << program.out();
+        double end = now() + kEnd;
+        // "OK" appears with the interpreter's next ticks: press until the program ends.
+        while (program.running() && now() < end) {
+            raise(progress);
+            clickAt(progress, 150, 82);
+            pause(0.5);
+        }
+        return program.wait(kEnd);
+    }
+
+    TempDir dir;
+};
+
+TEST_F(LicenceRun, WarnsAndOpensTheProgressWindowWhenEnglishIsMissing) {
+    dir.write("eula/Deutsch", "Deutscher Lizenztext.\n");
+    Program program(dir.path(), {});
+    WindowId progress = findWindow(program.pid(), "Test Setup", kAppear);
+    ASSERT_NE(0u, progress) << program.out() << program.err();
+    EXPECT_EQ(0u, findWindow(program.pid(), "License Agreement", 0));
+    EXPECT_EQ(0, program.out().rfind("Warning:  EULA not found\n", 0)) << program.out();
+
+    EXPECT_EQ(0, finishWithOk(program, progress));
+    for (const char* marker : kMarkers)
+        EXPECT_TRUE(fileExists(dir / marker)) << marker;
+    EXPECT_EQ(std::string::npos, program.out().find("Display EULA")) << program.out();
+}
+
+TEST_F(LicenceRun, WarnsAndOpensTheProgressWindowWhenEnglishIsEmpty) {
+    dir.write("eula/English", "");
+    Program program(dir.path(), {});
+    WindowId progress = findWindow(program.pid(), "Test Setup", kAppear);
+    ASSERT_NE(0u, progress) << program.out() << program.err();
+    EXPECT_EQ(0, program.out().rfind("Warning:  EULA not found\n", 0)) << program.out();
+    requestClose(progress);
+    EXPECT_EQ(0, program.wait(kEnd));
+}
+
+TEST_F(LicenceRun, AcceptHidesTheDialogAndRunsTheInstaller) {
+    dir.write("eula/English", "English licence text.\n");
+    Program program(dir.path(), {});
+    WindowId dialog = findWindow(program.pid(), "License Agreement", kAppear);
+    ASSERT_NE(0u, dialog) << program.out() << program.err();
+    ASSERT_TRUE(program.waitForOutput("Display EULA: English\n", kEnd));
+    pause(0.5);
+    expectNoBlockRan();
+
+    double end = now() + kEnd;
+    do {
+        raise(dialog);
+        clickAt(dialog, 300, 573);
+    } while (!waitUntilUnmapped(dialog, 5) && now() < end);
+    EXPECT_FALSE(windowMapped(dialog));
+
+    WindowId progress = findWindow(program.pid(), "Test Setup", kAppear);
+    ASSERT_NE(0u, progress) << program.out();
+    EXPECT_EQ(0, finishWithOk(program, progress));
+    for (const char* marker : kMarkers)
+        EXPECT_TRUE(fileExists(dir / marker)) << marker;
+    EXPECT_EQ(0, program.out().rfind("Display EULA: English\n", 0)) << program.out();
+    EXPECT_EQ(1, occurrences(program.out(), "Display EULA: "));
+    EXPECT_EQ(std::string::npos, program.out().find("Error")) << program.out();
+}
+
+TEST_F(LicenceRun, ClosingByTheWindowManagerRefusesTheLicence) {
+    dir.write("eula/English", "English licence text.\n");
+    Program program(dir.path(), {});
+    WindowId dialog = findWindow(program.pid(), "License Agreement", kAppear);
+    ASSERT_NE(0u, dialog) << program.out() << program.err();
+
+    requestClose(dialog);
+    EXPECT_EQ(1, program.wait(kEnd));
+    EXPECT_EQ("Display EULA: English\nError:  EULA not accepted\n", program.out());
+    expectNoBlockRan();
+}
+
+TEST_F(LicenceRun, EscapeRefusesTheLicence) {
+    dir.write("eula/English", "English licence text.\n");
+    Program program(dir.path(), {});
+    WindowId dialog = findWindow(program.pid(), "License Agreement", kAppear);
+    ASSERT_NE(0u, dialog) << program.out() << program.err();
+
+    pressKey(dialog, "Escape");
+    EXPECT_EQ(1, program.wait(kEnd));
+    EXPECT_EQ("Display EULA: English\nError:  EULA not accepted\n", program.out());
+    expectNoBlockRan();
+}
+
+TEST_F(LicenceRun, OpensCentredAtItsSizeAndKeptAbove) {
+    dir.write("eula/English", "English licence text.\n");
+    Program program(dir.path(), {});
+    WindowId dialog = findWindow(program.pid(), "License Agreement", kAppear);
+    ASSERT_NE(0u, dialog) << program.out() << program.err();
+
+    Geometry geometry = windowGeometry(dialog);
+    EXPECT_EQ(600, geometry.width);
+    EXPECT_EQ(600, geometry.height);
+    GdkScreen* screen = gdk_screen_get_default();
+    EXPECT_NEAR((gdk_screen_get_width(screen) - 600) / 2, geometry.x, 1);
+    EXPECT_NEAR((gdk_screen_get_height(screen) - 600) / 2, geometry.y, 1);
+    EXPECT_NE(std::string::npos, windowProperty(dialog, "_NET_WM_STATE").find("_NET_WM_STATE_ABOVE"));
+    requestClose(dialog);
+    EXPECT_EQ(1, program.wait(kEnd));
+}
+
+TEST_F(LicenceRun, ChoosingDeutschWithTheKeyboardShowsIt) {
+    dir.write("eula/English", "English licence text.\n");
+    dir.write("eula/Deutsch", "Deutscher Lizenztext.\n");
+    Program program(dir.path(), {});
+    WindowId dialog = findWindow(program.pid(), "License Agreement", kAppear);
+    ASSERT_NE(0u, dialog) << program.out() << program.err();
+    ASSERT_TRUE(program.waitForOutput("Display EULA: English\n", kEnd));
+
+    // The chooser holds the focus first; Deutsch is the entry above English.
+    pressKey(dialog, "Up");
+    EXPECT_TRUE(program.waitForOutput("Display EULA: Deutsch\n", kEnd)) << program.out();
+    requestClose(dialog);
+    EXPECT_EQ(1, program.wait(kEnd));
+    EXPECT_EQ("Display EULA: English\nDisplay EULA: Deutsch\nError:  EULA not accepted\n", program.out());
+}
+
+}  // namespace
