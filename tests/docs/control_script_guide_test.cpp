@@ -1,0 +1,540 @@
+// Every example of the control script guide, run through the real program as the guide says.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "buffers/buffers.h"
+#include "examples/run_installer.h"
+#include "progress/progress.h"
+#include "support/support.h"
+
+namespace {
+
+const char* const kNoLicence = "Warning:  EULA not found\n";
+
+// The guide's named examples: fenced blocks whose opening line carries "example=NAME".
+std::map<std::string, std::string> readExamples() {
+    std::istringstream guide(readFile(OSTREL_SOURCE_DIR "/docs/control-script.md"));
+    std::map<std::string, std::string> examples;
+    std::string line, name, text;
+    bool inside = false;
+    while (std::getline(guide, line)) {
+        if (!inside && line.rfind("```", 0) == 0 && line.find("example=") != std::string::npos) {
+            name = line.substr(line.find("example=") + 8);
+            name = name.substr(0, name.find(' '));
+            text.clear();
+            inside = true;
+        } else if (inside && line == "```") {
+            examples[name] = text;
+            inside = false;
+        } else if (inside) {
+            text += line + "\n";
+        }
+    }
+    return examples;
+}
+
+// The examples this file runs; the guide must show exactly these.
+const std::set<std::string> kTested = {
+    "first-script",
+    "title",
+    "text",
+    "progress",
+    "progress-out-of-range",
+    "async-block",
+    "nowait-block",
+    "blocking-block",
+    "exit",
+    "outer-dollar",
+    "deferred-dollar",
+    "outer-substitution",
+    "backslashes",
+    "comment-expansion",
+    "eof-line",
+    "eof-line-fixed",
+    "script-end-in-line",
+    "directive-in-line",
+    "empty-lines",
+    "separate-shells",
+    "no-final-line-feed",
+    "modes",
+    "buffered",
+    "line-buffered",
+    "chatty",
+    "chatty-blocking",
+    "chatty-trimmed",
+    "block-at-end",
+};
+
+std::string example(const std::string& name) {
+    static const std::map<std::string, std::string> examples = readExamples();
+    EXPECT_EQ(1u, kTested.count(name)) << name << " is not in the list of tested examples";
+    auto found = examples.find(name);
+    if (found == examples.end()) {
+        ADD_FAILURE() << "the guide has no example named " << name;
+        return "";
+    }
+    return found->second;
+}
+
+// The directory the installer runs in, as the program sees it.
+std::string realPath(const std::string& path) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    std::string result = resolved ? resolved : path;
+    free(resolved);
+    return result;
+}
+
+Result runSilently(const TempDir& dir, const std::vector<std::string>& environment = {}) {
+    return runProgram(dir.path(), {"-s"}, environment, 60);
+}
+
+// The same installer through both roads.
+struct BothModes {
+    Result windowed;
+    Result silent;
+};
+
+BothModes runBothWays(const std::string& script, const std::vector<std::string>& environment = {},
+                      const std::string& last = "") {
+    TempDir windowed, silent;
+    windowed.write("installer", script);
+    silent.write("installer", script);
+    return {runWithWindows(windowed.path(), environment, last), runSilently(silent, environment)};
+}
+
+// Runs a script in this process, with the real progress window and interpreter, so that the
+// window's state can be read directly.
+class GuideWindow : public testing::Test {
+protected:
+    void TearDown() override {
+        if (window_)
+            gtk_widget_destroy(window_);
+        processEvents();
+        releaseScript();
+        if (!oldDirectory_.empty()) {
+            EXPECT_EQ(0, chdir(oldDirectory_.c_str()));
+        }
+    }
+
+    void start(const std::string& script) {
+        dir_.write("installer", script);
+        char* old = g_get_current_dir();
+        oldDirectory_ = old;
+        g_free(old);
+        ASSERT_EQ(0, chdir(dir_.path().c_str()));
+        ASSERT_EQ(1, readScript("installer"));
+        m_pBufferIndex = m_pBuffer;
+        record_ = create_progress();
+        window_ = record_->window;
+    }
+
+    // Applies the next line, as one tick of the interpreter.
+    void tick() { fireSource(record_->timer); }
+
+    // Lets the main loop run until `done` holds; false if it did not within `seconds`.
+    bool runUntil(const std::function<bool()>& done, double seconds) {
+        double end = now() + seconds;
+        // One iteration at a time, so that the state is seen before the next timer moves on.
+        while (!done()) {
+            if (now() > end)
+                return false;
+            if (!g_main_context_iteration(nullptr, FALSE))
+                pause(0.005);
+        }
+        return true;
+    }
+
+    bool finished() const { return gtk_widget_get_visible(record_->button); }
+    std::string barText() const { return gtk_progress_bar_get_text(GTK_PROGRESS_BAR(record_->bar)); }
+    double barFraction() const { return gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(record_->bar)); }
+    std::string label() const { return gtk_label_get_text(GTK_LABEL(record_->label)); }
+    std::string title() const { return gtk_window_get_title(GTK_WINDOW(window_)); }
+
+    TempDir dir_;
+    ProgressState* record_ = nullptr;
+
+private:
+    GtkWidget* window_ = nullptr;
+    std::string oldDirectory_;
+};
+
+TEST(ControlScriptGuide, ShowsExactlyTheExamplesThatAreRun) {
+    std::set<std::string> shown;
+    for (const auto& entry : readExamples()) {
+        shown.insert(entry.first);
+        EXPECT_FALSE(entry.second.empty()) << entry.first;
+    }
+    EXPECT_EQ(kTested, shown);
+}
+
+TEST(ControlScriptGuide, FirstScriptCopiesTheDataAndEndsWithOk) {
+    TempDir dir;
+    dir.write("installer", example("first-script"));
+    dir.write("data/readme.txt", "read me\n");
+    Program program(dir.path(), {});
+    WindowId window = findWindow(program.pid(), "Example Setup", 30);
+    ASSERT_NE(0u, window);
+    EXPECT_EQ(0, finishWithOk(program, window));
+    EXPECT_EQ(std::string(kNoLicence) + "copied the data \n", program.out());
+    EXPECT_EQ("read me\n", readFile(dir / "copied/data/readme.txt"));
+
+    TempDir quiet;
+    quiet.write("installer", example("first-script"));
+    quiet.write("data/readme.txt", "read me\n");
+    Result silent = runSilently(quiet);
+    EXPECT_EQ(0, silent.status);
+    EXPECT_EQ("copied the data\n", silent.out);
+    EXPECT_EQ("read me\n", readFile(quiet / "copied/data/readme.txt"));
+}
+
+TEST(GuideDirectives, TitleNamesTheProgressWindow) {
+    TempDir dir;
+    dir.write("installer", example("title"));
+    Program program(dir.path(), {});
+    WindowId window = findWindow(program.pid(), "Hello Setup", 30);
+    ASSERT_NE(0u, window);
+    EXPECT_EQ(0, finishWithOk(program, window));
+}
+
+TEST_F(GuideWindow, TextStaysOnTheBarWhileTheBlockRunsThenIsCleared) {
+    start(example("text"));
+    tick();
+    EXPECT_EQ("Copying files", barText());
+    tick();
+    ASSERT_EQ(1, record_->running);
+    runUntil([] { return false; }, 0.4);
+    EXPECT_EQ("Copying files", barText());
+    ASSERT_TRUE(runUntil([this] { return record_->running == 0; }, 20));
+    tick();
+    EXPECT_EQ("Done", barText());
+    tick();
+    EXPECT_TRUE(finished());
+    EXPECT_EQ(" ", barText());
+}
+
+TEST_F(GuideWindow, ProgressFillsTheBarByTheNumberGivenAndFullyAtTheEnd) {
+    start(example("progress"));
+    tick();
+    tick();
+    EXPECT_DOUBLE_EQ(0.25, barFraction());
+    tick();
+    tick();
+    EXPECT_DOUBLE_EQ(0.5, barFraction());
+    tick();
+    tick();
+    EXPECT_FLOAT_EQ(0.75f, record_->fraction);
+    EXPECT_TRUE(finished());
+    EXPECT_DOUBLE_EQ(1.0, barFraction());
+}
+
+TEST_F(GuideWindow, ProgressOutsideTheRangeIsHeldToItAndNonsenseIsZero) {
+    start(example("progress-out-of-range"));
+    tick();
+    EXPECT_DOUBLE_EQ(1.0, barFraction());
+    tick();
+    EXPECT_DOUBLE_EQ(0.0, barFraction());
+    EXPECT_FALSE(finished());
+    tick();
+    EXPECT_FLOAT_EQ(0.0f, record_->fraction);
+}
+
+TEST_F(GuideWindow, AsyncBlockShowsEachLineUnderTheBarAndHoldsTheScript) {
+    start(example("async-block"));
+    tick();
+    tick();
+    ASSERT_TRUE(runUntil([this] { return label() == "Unpacking the archive "; }, 20));
+    EXPECT_EQ("Unpacking", barText());
+    ASSERT_TRUE(runUntil([this] { return label() == "Unpacked 3 files "; }, 20));
+    EXPECT_EQ("Unpacking", barText());
+    ASSERT_TRUE(runUntil([this] { return record_->running == 0; }, 20));
+    EXPECT_EQ("", label());
+    tick();
+    EXPECT_EQ("Configuring", barText());
+}
+
+TEST(GuideBlocks, AsyncBlockEchoesEachLineFollowedByASpace) {
+    TempDir dir;
+    dir.write("installer", example("async-block"));
+    Result result = runWithWindows(dir.path());
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ(std::string(kNoLicence) + "Unpacking the archive \nUnpacked 3 files \n", result.out);
+}
+
+TEST(GuideBlocks, NoWaitBlockRunsToItsEndAndShowsNothing) {
+    TempDir dir;
+    dir.write("installer", example("nowait-block"));
+    Result result = runWithWindows(dir.path());
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ(kNoLicence, result.out);
+    EXPECT_TRUE(fileExists(dir / "menu/hello.desktop"));
+}
+
+TEST(GuideBlocks, BlockingBlockWritesToTheConsoleUnchanged) {
+    TempDir dir;
+    dir.write("installer", example("blocking-block"));
+    Result result = runWithWindows(dir.path());
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ(0u, result.out.find(std::string(kNoLicence) + "Free space here:\n")) << result.out;
+    // df's own line ends without the space that echoed lines get.
+    EXPECT_EQ(std::string::npos, result.out.find(" \n")) << result.out;
+}
+
+TEST_F(GuideWindow, BlockingBlockLeavesTheLineUnderTheBarEmpty) {
+    start(example("blocking-block"));
+    tick();
+    tick();
+    EXPECT_EQ(0, record_->running);
+    EXPECT_EQ(" ", label());
+    EXPECT_TRUE(finished());
+}
+
+TEST(GuideDirectives, ExitEndsTheRunAtOnceButIsOnlyACommentWhenSilent) {
+    TempDir dir;
+    dir.write("installer", example("exit"));
+    Program program(dir.path(), {});
+    EXPECT_EQ(0, program.wait(30));
+    EXPECT_EQ(std::string(kNoLicence) + "Installed \n", program.out());
+
+    Result silent = runSilently(dir);
+    EXPECT_EQ(0, silent.status);
+    EXPECT_EQ("Installed\nnever run\n", silent.out);
+}
+
+TEST(GuidePitfalls, OuterShellEmptiesAVariableTheBlockSets) {
+    BothModes results = runBothWays(example("outer-dollar"), {"greeting"}, ", world \n");
+    EXPECT_EQ(std::string(kNoLicence) + ", world \n", results.windowed.out);
+    EXPECT_EQ(", world\n", results.silent.out);
+}
+
+TEST(GuidePitfalls, EscapedDollarReachesBashAndEnvironmentWorksPlainly) {
+    TempDir home;
+    std::vector<std::string> environment = {"greeting", "USER=tester", "HOME=" + home.path()};
+    std::string installing = "Installing for tester into " + home.path();
+    BothModes results = runBothWays(example("deferred-dollar"), environment, installing + " \n");
+    EXPECT_EQ(std::string(kNoLicence) + "Hello, world \n" + installing + " \n", results.windowed.out);
+    EXPECT_EQ("Hello, world\n" + installing + "\n", results.silent.out);
+}
+
+TEST(GuidePitfalls, OuterShellRunsCommandSubstitutionsFirst) {
+    TempDir dir;
+    dir.write("installer", example("outer-substitution"));
+    Result silent = runSilently(dir);
+    EXPECT_EQ("early: " + realPath(dir.path()) + "\nlate: /tmp\nlate too: /tmp\n", silent.out);
+
+    Result windowed = runWithWindows(dir.path(), {}, "late too: /tmp \n");
+    EXPECT_EQ(
+        std::string(kNoLicence) + "early: " + realPath(dir.path()) + " \nlate: /tmp \nlate too: /tmp \n",
+        windowed.out);
+}
+
+TEST(GuidePitfalls, OuterShellTakesOneBackslashOfTwo) {
+    BothModes results = runBothWays(example("backslashes"), {}, "one\ttwo \n");
+    EXPECT_EQ("Price: $5\nC:\\Games\none\ttwo\n", results.silent.out);
+    EXPECT_EQ(std::string(kNoLicence) + "Price: $5 \nC:\\Games \none\ttwo \n", results.windowed.out);
+}
+
+TEST(GuidePitfalls, CommentsAreExpandedInSilentMode) {
+    TempDir windowed;
+    windowed.write("installer", example("comment-expansion"));
+    Program program(windowed.path(), {});
+    WindowId window = findWindow(program.pid(), "Comments", 30);
+    ASSERT_NE(0u, window);
+    EXPECT_EQ(0, finishWithOk(program, window));
+    EXPECT_FALSE(fileExists(windowed / "surprise"));
+
+    TempDir silent;
+    silent.write("installer", example("comment-expansion"));
+    EXPECT_EQ(0, runSilently(silent).status);
+    EXPECT_TRUE(fileExists(silent / "surprise"));
+}
+
+TEST(GuidePitfalls, LineThatIsExactlyEofHandsTheRestToTheOuterShell) {
+    BothModes results = runBothWays(example("eof-line"), {}, "");
+    for (const Result& result : {results.windowed, results.silent}) {
+        EXPECT_EQ(0, result.status);
+        EXPECT_EQ(std::string::npos, result.out.find("notes written")) << result.out;
+        EXPECT_NE(std::string::npos, result.err.find("[[: not found")) << result.err;
+        EXPECT_NE(std::string::npos, result.err.find("EOF: not found")) << result.err;
+    }
+}
+
+TEST(GuidePitfalls, AnyOtherHereDocumentWordWorks) {
+    auto check = [](bool windowed) {
+        TempDir dir;
+        dir.write("installer", example("eof-line-fixed"));
+        Result result = windowed ? runWithWindows(dir.path(), {}, "notes written \n") : runSilently(dir);
+        EXPECT_NE(std::string::npos, result.out.find("notes written")) << result.out;
+        EXPECT_EQ("", result.err);
+        EXPECT_EQ("Installed by Example Setup\n", readFile(dir / "notes.txt"));
+    };
+    check(true);
+    check(false);
+}
+
+TEST(GuidePitfalls, ScriptEndInsideALineEndsTheBlockThere) {
+    BothModes results = runBothWays(example("script-end-in-line"), {}, "Step 1 done \n");
+    EXPECT_EQ(std::string(kNoLicence) + "Step 1 done \n", results.windowed.out);
+    EXPECT_EQ("Step 1 done\nthe block ends at #script_end\nStep 2 done\n", results.silent.out);
+}
+
+TEST(GuidePitfalls, TextBeforeADirectiveIsIgnoredWithAWindowAndRunSilently) {
+    TempDir dir;
+    dir.write("installer", example("directive-in-line"));
+    Program program(dir.path(), {});
+    WindowId window = findWindow(program.pid(), "Preparing", 30);
+    ASSERT_NE(0u, window);
+    EXPECT_TRUE(program.waitForOutput("working \n", 30));
+    EXPECT_EQ(0, finishWithOk(program, window));
+    EXPECT_EQ(std::string(kNoLicence) + "working \n", program.out());
+
+    EXPECT_EQ("preparing\nworking\n", runSilently(dir).out);
+}
+
+TEST(GuidePitfalls, BlocksLoseTheirEmptyLinesOnlyWithAWindow) {
+    TempDir windowed;
+    windowed.write("installer", example("empty-lines"));
+    EXPECT_EQ(0, runWithWindows(windowed.path()).status);
+    EXPECT_EQ("Welcome\nEnjoy\n", readFile(windowed / "motd.txt"));
+
+    TempDir silent;
+    silent.write("installer", example("empty-lines"));
+    EXPECT_EQ(0, runSilently(silent).status);
+    EXPECT_EQ("Welcome\n\nEnjoy\n", readFile(silent / "motd.txt"));
+}
+
+TEST(GuidePitfalls, EveryBlockIsANewShellWithAWindowButNotSilently) {
+    TempDir dir;
+    dir.write("installer", example("separate-shells"));
+    Result windowed = runWithWindows(dir.path(), {"STAGE"}, "stage  \n");
+    EXPECT_EQ(std::string(kNoLicence) + "in " + realPath(dir.path()) + ", stage  \n", windowed.out);
+    EXPECT_EQ("in /tmp, stage unpacked\n", runSilently(dir, {"STAGE"}).out);
+}
+
+TEST_F(GuideWindow, LastLineWithoutLineFeedIsNeverReadButTheRunFinishes) {
+    std::string script = example("no-final-line-feed");
+    ASSERT_EQ('\n', script.back());
+    script.pop_back();
+    start(script);
+    tick();
+    EXPECT_FALSE(finished());
+    tick();
+    EXPECT_TRUE(finished());
+    EXPECT_EQ("Copying", title());
+}
+
+TEST(GuidePitfalls, SilentModeRunsLinesOutsideBlocks) {
+    BothModes results = runBothWays(example("modes"), {}, "inside a block \n");
+    EXPECT_EQ(std::string(kNoLicence) + "inside a block \n", results.windowed.out);
+    EXPECT_EQ("outside any block\ninside a block\n", results.silent.out);
+}
+
+// When each of the lines appeared on the program's output, in seconds from the start.
+std::vector<double> arrivals(Program& program, const std::vector<std::string>& lines, double seconds) {
+    std::vector<double> times;
+    double start = now();
+    for (const std::string& line : lines) {
+        EXPECT_TRUE(program.waitForOutput(line, seconds)) << line << " never came: " << program.out();
+        times.push_back(now() - start);
+    }
+    return times;
+}
+
+TEST(GuidePitfalls, BufferingProgramHoldsItsLinesUntilItEnds) {
+    TempDir dir;
+    dir.write("installer", example("buffered"));
+    Program program(dir.path(), {});
+    std::vector<double> times =
+        arrivals(program, {"Starting \n", "Installing step 1 \n", "Installing step 3 \n"}, 30);
+    // The loop sleeps three seconds before sed writes anything.
+    EXPECT_GE(times[1] - times[0], 2.0);
+}
+
+TEST(GuidePitfalls, LineBufferedProgramShowsEachLineWhenItComes) {
+    TempDir dir;
+    dir.write("installer", example("line-buffered"));
+    Program program(dir.path(), {});
+    std::vector<double> times = arrivals(
+        program, {"Starting \n", "Installing step 1 \n", "Installing step 2 \n", "Installing step 3 \n"}, 30);
+    // A second between the steps; taken loosely, lines are at most 100 ms late.
+    EXPECT_GE(times[3] - times[1], 1.5);
+    EXPECT_LT(times[1] - times[0], times[3] - times[1]);
+}
+
+// An archive of 40 small files, f01 to f40, as payload.tar next to the installer.
+void writePayload(const TempDir& dir) {
+    std::vector<std::string> command = {"tar", "-cf", dir / "payload.tar", "-C", dir / "files"};
+    for (int i = 1; i <= 40; ++i) {
+        char name[8];
+        snprintf(name, sizeof name, "f%02d", i);
+        dir.write(std::string("files/") + name, name);
+        command.push_back(name);
+    }
+    ASSERT_EQ(0, runCommand(command));
+}
+
+TEST(GuidePitfalls, ChattyCommandIsShownAtTenLinesASecond) {
+    TempDir dir;
+    dir.write("installer", example("chatty"));
+    writePayload(dir);
+    Program program(dir.path(), {});
+    std::vector<double> times = arrivals(program, {"f01 \n", "f40 \n"}, 60);
+    EXPECT_GE(times[1] - times[0], 3.0);
+    WindowId window = findWindow(program.pid(), "", 10);
+    ASSERT_NE(0u, window);
+    EXPECT_EQ(0, finishWithOk(program, window));
+    EXPECT_EQ("f40", readFile(dir / "unpacked/f40"));
+}
+
+TEST(GuidePitfalls, ChattyCommandInABlockingBlockWritesToTheConsole) {
+    TempDir dir;
+    dir.write("installer", example("chatty-blocking"));
+    writePayload(dir);
+    Result result = runWithWindows(dir.path());
+    EXPECT_EQ(0, result.status);
+    std::string expected = kNoLicence;
+    for (int i = 1; i <= 40; ++i) {
+        char line[8];
+        snprintf(line, sizeof line, "f%02d\n", i);
+        expected += line;
+    }
+    EXPECT_EQ(expected, result.out);
+    EXPECT_EQ("f40", readFile(dir / "unpacked/f40"));
+}
+
+TEST(GuidePitfalls, TrimmedChattyCommandShowsOnlyItsLastLine) {
+    TempDir dir;
+    dir.write("installer", example("chatty-trimmed"));
+    writePayload(dir);
+    Result result = runWithWindows(dir.path(), {}, "f40 \n");
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ(std::string(kNoLicence) + "f40 \n", result.out);
+    EXPECT_EQ("f01", readFile(dir / "unpacked/f01"));
+}
+
+TEST_F(GuideWindow, BlockAtTheVeryEndShowsOkWhileItStillRuns) {
+    start(example("block-at-end"));
+    tick();
+    tick();
+    EXPECT_TRUE(finished());
+    EXPECT_EQ(1, record_->running);
+    ASSERT_TRUE(runUntil([this] { return label() == "installed "; }, 20));
+}
+
+TEST_F(GuideWindow, ReadsOneLineEveryFiftyMilliseconds) {
+    std::string script;
+    for (int i = 1; i <= 20; ++i)
+        script += "#text=Step " + std::to_string(i) + "\n";
+    double started = now();
+    start(script);
+    ASSERT_TRUE(runUntil([this] { return finished(); }, 30));
+    // Twenty ticks of at least 50 ms each.
+    EXPECT_GE(now() - started, 0.95);
+}
+
+}  // namespace
