@@ -135,6 +135,22 @@ TEST_F(LicenceRun, ClosingByTheWindowManagerRefusesTheLicence) {
     EXPECT_EQ(1, program.wait(kEnd));
     EXPECT_EQ("Display EULA: English\nError:  EULA not accepted\n", program.out());
     expectNoBlockRan();
+    // No icon file here, and its absence goes unreported.
+    EXPECT_EQ("", program.err());
+}
+
+TEST_F(LicenceRun, ShowsALicenceThatIsNotUtf8WithoutToolkitWarnings) {
+    dir.write("eula/English",
+              "Licence fran\xe7"
+              "aise \x80 \x81\n");
+    Program program(dir.path(), {});
+    WindowId dialog = findWindow(program.pid(), "License Agreement", kAppear);
+    ASSERT_NE(0u, dialog) << program.out() << program.err();
+    ASSERT_TRUE(program.waitForOutput("Display EULA: English\n", kEnd));
+
+    requestClose(dialog);
+    EXPECT_EQ(1, program.wait(kEnd));
+    EXPECT_EQ("", program.err());
 }
 
 TEST_F(LicenceRun, EscapeRefusesTheLicence) {
