@@ -1,0 +1,82 @@
+// The manual page: it renders cleanly, its example does what it says, and it is installed.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "support/support.h"
+
+namespace {
+
+const std::string kPage = OSTREL_SOURCE_DIR "/Ostrel.1";
+
+struct Captured {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs a shell command line with its output and errors caught in files.
+Captured capture(const std::string& commandLine) {
+    TempDir scratch;
+    int status = runCommand(
+        {"sh", "-c", commandLine + " >" + (scratch / "out") + " 2>" + (scratch / "err") + " </dev/null"});
+    return {status, readFile(scratch / "out"), readFile(scratch / "err")};
+}
+
+// The lines of the page between its EXAMPLE heading's first .nf and .fi, as roff source.
+std::string exampleScript() {
+    std::istringstream page(readFile(kPage));
+    std::string line, script;
+    bool inExample = false, inText = false;
+    while (std::getline(page, line)) {
+        if (line.rfind(".SH", 0) == 0)
+            inExample = line == ".SH EXAMPLE";
+        else if (inExample && line == ".nf")
+            inText = true;
+        else if (inText && line == ".fi")
+            break;
+        else if (inText)
+            script += line + "\n";
+    }
+    // The only escape the example uses: \- for a plain minus.
+    for (size_t at = script.find("\\-"); at != std::string::npos; at = script.find("\\-", at))
+        script.erase(at, 1);
+    return script;
+}
+
+TEST(ManPage, RendersWithoutWarningsAndHasEverySection) {
+    // Plain text: no bold or underline in the way of the search.
+    Captured page = capture("groff -man -Tutf8 -ww -P-cbu " + kPage);
+    EXPECT_EQ(0, page.status);
+    EXPECT_EQ("", page.err);
+    for (const char* heading :
+         {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "FILES", "EXIT STATUS", "EXAMPLE"})
+        EXPECT_NE(std::string::npos, page.out.find("\n" + std::string(heading) + "\n")) << heading;
+    EXPECT_NE(std::string::npos, page.out.find("Ostrel - graphical front end")) << page.out;
+}
+
+TEST(ManPage, ExampleCopiesTheDataAsItSays) {
+    std::string script = exampleScript();
+    ASSERT_EQ(0u, script.find("#title=Example Setup\n")) << script;
+    TempDir installer, home;
+    installer.write("installer", script);
+    installer.write("data/readme.txt", "read me\n");
+    Result result = runProgram(installer.path(), {"-s"}, {"HOME=" + home.path()});
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ("copied the data\n", result.out);
+    EXPECT_EQ("read me\n", readFile(home / ".local/share/example/data/readme.txt"));
+}
+
+TEST(ManPage, IsInstalledWithTheProgram) {
+    TempDir prefix;
+    Captured install = capture("cmake --install " OSTREL_BINARY_DIR " --prefix " + prefix.path());
+    ASSERT_EQ(0, install.status) << install.out << install.err;
+    EXPECT_EQ(readFile(kPage), readFile(prefix / "share/man/man1/Ostrel.1"));
+    struct stat program;
+    ASSERT_EQ(0, stat((prefix / "bin/Ostrel").c_str(), &program));
+    EXPECT_TRUE(program.st_mode & S_IXUSR);
+    EXPECT_EQ(readFile(OSTREL_PROGRAM_FILE), readFile(prefix / "bin/Ostrel"));
+}
+
+}  // namespace
