@@ -234,6 +234,33 @@ int runCommand(const std::vector<std::string>& argv) {
     return statusOf(raw);
 }
 
+std::string commandOutput(const std::vector<std::string>& argv) {
+    return capture(argv);
+}
+
+std::string programPath() {
+    return OSTREL_PROGRAM;
+}
+
+CapturedStdout::CapturedStdout() {
+    fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    int file = open((files_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(file, STDOUT_FILENO);
+    close(file);
+}
+
+CapturedStdout::~CapturedStdout() {
+    fflush(stdout);
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+}
+
+std::string CapturedStdout::text() const {
+    fflush(stdout);
+    return readFile(files_ / "stdout");
+}
+
 WindowId findWindow(pid_t pid, const std::string& title, double seconds) {
     double end = now() + seconds;
     do {

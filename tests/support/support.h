@@ -65,6 +65,27 @@ Result runProgram(const std::string& directory, const std::vector<std::string>& 
 // Runs a command from the PATH and waits; its exit status.
 int runCommand(const std::vector<std::string>& argv);
 
+// Runs a command from the PATH and waits; what it wrote to standard output.
+std::string commandOutput(const std::vector<std::string>& argv);
+// The path of the built program under test.
+std::string programPath();
+
+// Sends this process's standard output (descriptor 1) to a file while the object lives, so
+// that what the code under test prints can be checked without the test framework's output.
+class CapturedStdout {
+public:
+    CapturedStdout();
+    ~CapturedStdout();  // flushes and puts the old standard output back
+    CapturedStdout(const CapturedStdout&) = delete;
+    CapturedStdout& operator=(const CapturedStdout&) = delete;
+
+    std::string text() const;  // everything printed so far, flushed first
+
+private:
+    TempDir files_;
+    int saved_ = -1;
+};
+
 // The test display's windows, as an X client sees them.
 using WindowId = unsigned long;
 struct Geometry {
