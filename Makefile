@@ -30,3 +30,12 @@ demo: deps
 
 clean:
 	rm -rf $(BUILD)
+
+# A ready-to-ship installer made from examples/$(EXAMPLE) with the $(ARCH) program:
+# $(BUILD)/bundle/$(EXAMPLE)-$(ARCH).tar.gz, e.g. make bundle EXAMPLE=hello ARCH=i386
+EXAMPLE ?= hello
+ARCH    ?= x86_64
+.PHONY: bundle
+bundle: deps
+	@$(MAKE) --no-print-directory build-$(ARCH)
+	@bash tools/bundle $(BUILD)/$(ARCH)/Ostrel examples/$(EXAMPLE) $(BUILD)/bundle/$(EXAMPLE)-$(ARCH).tar.gz

@@ -1,0 +1,91 @@
+// The shippable tarball made from an example: exactly the installer's files, and it works
+// from wherever it is unpacked.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+#include "support/support.h"
+
+namespace {
+
+const std::string kSource = OSTREL_SOURCE_DIR;
+
+// Runs a shell command line, its output caught; the exit status.
+int shell(const std::string& commandLine, std::string* out = nullptr) {
+    TempDir scratch;
+    int status = runCommand({"sh", "-c", commandLine + " >" + (scratch / "out") + " 2>&1 </dev/null"});
+    if (out)
+        *out = readFile(scratch / "out");
+    return status;
+}
+
+int bundle(const std::string& example, const std::string& tarball) {
+    std::string log;
+    int status =
+        shell("bash " + kSource + "/tools/bundle " OSTREL_PROGRAM_FILE " " + example + " " + tarball, &log);
+    EXPECT_EQ(0, status) << log;
+    return status;
+}
+
+// Each entry of the tarball with its permissions as tar lists them, e.g. "-rwxr-xr-x".
+std::map<std::string, std::string> entries(const std::string& tarball) {
+    std::string listing;
+    EXPECT_EQ(0, shell("tar -tvzf " + tarball, &listing));
+    std::map<std::string, std::string> found;
+    std::istringstream lines(listing);
+    std::string permissions, owner, size, date, time, name;
+    while (lines >> permissions >> owner >> size >> date >> time >> name)
+        found[name] = permissions;
+    return found;
+}
+
+TEST(Bundle, HoldsExactlyTheProgramControlScriptLicencesAndIcon) {
+    for (const char* example : {"hello", "minimal"}) {
+        TempDir out;
+        std::string tarball = out / (std::string(example) + "-test.tar.gz");
+        ASSERT_EQ(0, bundle(kSource + "/examples/" + example, tarball));
+        std::string top = std::string(example) + "-test/";
+        std::map<std::string, std::string> expected = {
+            {top, "drwxr-xr-x"},
+            {top + "Ostrel", "-rwxr-xr-x"},
+            {top + "installer", "-rw-r--r--"},
+            {top + "eula/", "drwxr-xr-x"},
+            {top + "eula/English", "-rw-r--r--"},
+            {top + "eula/Deutsch", "-rw-r--r--"},
+            {top + "korvalen-48x48.png", "-rw-r--r--"},
+        };
+        EXPECT_EQ(expected, entries(tarball)) << example;
+    }
+}
+
+TEST(Bundle, UnpackedInstallerRunsAndInstalls) {
+    TempDir out, prefix;
+    std::string tarball = out / "hello-test.tar.gz";
+    ASSERT_EQ(0, bundle(kSource + "/examples/hello", tarball));
+    ASSERT_EQ(0, shell("tar -xzf " + tarball + " -C " + out.path()));
+    EXPECT_EQ(readFile(kSource + "/examples/hello/installer"), readFile(out / "hello-test/installer"));
+
+    std::string log;
+    int status = shell("cd " + (out / "hello-test") + " && HELLO_PREFIX=" + prefix.path() +
+                           " " OSTREL_EMULATOR " ./Ostrel -s",
+                       &log);
+    EXPECT_EQ(0, status) << log;
+    EXPECT_NE(std::string::npos, log.find("Added the menu entry\n")) << log;
+    EXPECT_TRUE(fileExists(prefix / "bin/hello"));
+    EXPECT_TRUE(fileExists(prefix / "share/applications/hello.desktop"));
+}
+
+TEST(Bundle, RefusesAnExampleWithoutALicence) {
+    TempDir example, out;
+    example.write("installer", "#title=No licence\n");
+    example.write("korvalen-48x48.png", readFile(kSource + "/examples/hello/korvalen-48x48.png"));
+    std::string log;
+    EXPECT_EQ(1, shell("bash " + kSource + "/tools/bundle " OSTREL_PROGRAM_FILE " " + example.path() + " " +
+                           (out / "broken.tar.gz"),
+                       &log));
+    EXPECT_NE(std::string::npos, log.find("no licence")) << log;
+    EXPECT_FALSE(fileExists(out / "broken.tar.gz"));
+}
+
+}  // namespace
