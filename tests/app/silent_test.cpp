@@ -1,0 +1,93 @@
+// Silent mode from end to end: the whole control script through the shell, no window.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/support.h"
+
+TEST(SilentMode, PassesTheScriptOutputThroughByteForByte) {
+    TempDir dir;
+    dir.write("script",
+              "printf 'tab\\there|'\n"
+              "printf 'carriage\\rreturn\\r\\n\\351\\n'\n"
+              "head -c 100000 /dev/zero | tr '\\0' z\n"
+              "printf '\\n\\nno line feed at the end'\n");
+    Result result = runProgram(dir.path(), {"-s", "-f", "script"}, {}, 30);
+    EXPECT_EQ(0, result.status);
+    std::string expected =
+        "tab\there|carriage\rreturn\r\n\xe9\n" + std::string(100000, 'z') + "\n\nno line feed at the end";
+    EXPECT_EQ(expected.size(), result.out.size());
+    EXPECT_TRUE(expected == result.out) << "output differs";
+}
+
+TEST(SilentMode, WaitsForTheShellToEnd) {
+    TempDir dir;
+    dir.write("installer", "sleep 1\ntouch done\n");
+    double start = now();
+    Program program(dir.path(), {"-s"});
+    EXPECT_EQ(0, program.wait(30));
+    double took = now() - start;
+    EXPECT_TRUE(fileExists(dir / "done"));
+    EXPECT_GE(took, 0.95);
+}
+
+TEST(SilentMode, EndsWithStatusZeroWhenTheScriptFails) {
+    TempDir dir;
+    dir.write("installer", "echo failing\nexit 7\necho not reached\n");
+    Result result = runProgram(dir.path(), {"-s"}, {}, 30);
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ("failing\n", result.out);
+}
+
+TEST(SilentMode, TreatsDirectivesAsCommentsButRunsTextBeforeThem) {
+    TempDir dir;
+    dir.write("installer",
+              "#title=Silent\n"
+              "#progress=0.5\n"
+              "#text=Working\n"
+              "echo before #text=after a blank\n"
+              "echo glued#text=kept\n"
+              "#script_start\n"
+              "echo inside\n"
+              "#script_end\n"
+              "#script_start_nowait\n"
+              "echo no wait\n"
+              "#script_end\n"
+              "#exit\n"
+              "echo after exit\n");
+    Result result = runProgram(dir.path(), {"-s"}, {}, 30);
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ("before\nglued#text=kept\ninside\nno wait\nafter exit\n", result.out);
+}
+
+TEST(SilentMode, SharesTheProgramsStandardError) {
+    TempDir dir;
+    dir.write("installer", "echo to-err >&2\necho to-out\n");
+    Result result = runProgram(dir.path(), {"-s"}, {}, 30);
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ("to-out\n", result.out);
+    EXPECT_NE(std::string::npos, result.err.find("to-err\n"));
+}
+
+TEST(SilentMode, RunsTheScriptAfterAnEofLineInTheSystemShell) {
+    TempDir dir;
+    dir.write("installer", "echo \\$0\nEOF\necho $0\n");
+    Result result = runProgram(dir.path(), {"-s"}, {}, 30);
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ("bash\nsh\n", result.out);
+    // The closing line of the here-document is left over as a command.
+    EXPECT_NE(std::string::npos, result.err.find("EOF"));
+    EXPECT_NE(std::string::npos, result.err.find("not found"));
+}
+
+TEST(SilentMode, OpensNoWindow) {
+    TempDir dir;
+    dir.write("installer", "touch started\nsleep 2\n");
+    Program program(dir.path(), {"-s"});
+    double end = now() + 20;
+    while (!fileExists(dir / "started") && now() < end)
+        pause(0.02);
+    ASSERT_TRUE(fileExists(dir / "started"));
+    EXPECT_EQ(0u, findWindow(program.pid(), "", 1.0));
+    EXPECT_EQ(0, program.wait(30));
+}
