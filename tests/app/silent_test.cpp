@@ -80,6 +80,21 @@ TEST(SilentMode, RunsTheScriptAfterAnEofLineInTheSystemShell) {
     EXPECT_NE(std::string::npos, result.err.find("not found"));
 }
 
+TEST(SilentMode, HandsTheShellTheScriptUpToItsFirstNulByte) {
+    TempDir dir;
+    dir.write("installer", std::string("echo one\n\0echo two\n", 19));
+    Result result = runProgram(dir.path(), {"-s"}, {}, 30);
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ("one\n", result.out);
+
+    // Nothing at all before the NUL: nothing runs.
+    dir.write("installer", std::string("\0touch made\n", 13));
+    Result empty = runProgram(dir.path(), {"-s"}, {}, 30);
+    EXPECT_EQ(0, empty.status);
+    EXPECT_EQ("", empty.out);
+    EXPECT_FALSE(fileExists(dir / "made"));
+}
+
 TEST(SilentMode, OpensNoWindow) {
     TempDir dir;
     dir.write("installer", "touch started\nsleep 2\n");
