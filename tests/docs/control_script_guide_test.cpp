@@ -1,6 +1,7 @@
 // Every example of the control script guide, run through the real program as the guide says.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <functional>
@@ -231,6 +232,16 @@ TEST_F(GuideWindow, ProgressFillsTheBarByTheNumberGivenAndFullyAtTheEnd) {
     EXPECT_FLOAT_EQ(0.75f, record_->fraction);
     EXPECT_TRUE(finished());
     EXPECT_DOUBLE_EQ(1.0, barFraction());
+}
+
+TEST_F(GuideWindow, ProgressIsWrittenWithADecimalPointWhateverTheLanguage) {
+    std::string previous = setlocale(LC_ALL, nullptr);
+    ASSERT_NE(nullptr, setlocale(LC_ALL, "de_DE.UTF-8")) << "the German locale is not installed";
+    start(example("progress"));
+    tick();
+    tick();
+    EXPECT_DOUBLE_EQ(0.25, barFraction());
+    setlocale(LC_ALL, previous.c_str());
 }
 
 TEST_F(GuideWindow, ProgressOutsideTheRangeIsHeldToItAndNonsenseIsZero) {
