@@ -26,7 +26,7 @@ check: deps
 
 demo: deps
 	@$(MAKE) --no-print-directory build-x86_64
-	@bash tools/demo $(BUILD)/x86_64/Ostrel
+	@bash tools/demo $(BUILD)/x86_64/Ostrel $(BUILD)/demo
 
 clean:
 	rm -rf $(BUILD)
