@@ -35,7 +35,12 @@ clean:
 # $(BUILD)/bundle/$(EXAMPLE)-$(ARCH).tar.gz, e.g. make bundle EXAMPLE=hello ARCH=i386
 EXAMPLE ?= hello
 ARCH    ?= x86_64
-.PHONY: bundle
+.PHONY: bundle screenshots
 bundle: deps
 	@$(MAKE) --no-print-directory build-$(ARCH)
 	@bash tools/bundle $(BUILD)/$(ARCH)/Ostrel examples/$(EXAMPLE) $(BUILD)/bundle/$(EXAMPLE)-$(ARCH).tar.gz
+
+# The README's pictures of the windows, taken on an Xvfb of their own: docs/*.png
+screenshots: deps
+	@$(MAKE) --no-print-directory build-x86_64
+	@bash tools/screenshots $(BUILD)/x86_64/Ostrel docs

@@ -1,0 +1,65 @@
+// The README's promises that can go stale: its links, its pictures and its make commands.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "support/support.h"
+
+namespace {
+
+const std::string kSource = OSTREL_SOURCE_DIR;
+
+std::string readme() {
+    return readFile(kSource + "/README.md");
+}
+
+// Width and height of a PNG file, from its header; 0 x 0 when it is none.
+std::pair<unsigned, unsigned> pngSize(const std::string& path) {
+    std::string bytes = readFile(path);
+    if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 ||
+        bytes.compare(12, 4, "IHDR") != 0)
+        return {0, 0};
+    auto number = [&bytes](size_t at) {
+        unsigned value = 0;
+        for (size_t i = at; i < at + 4; ++i)
+            value = value << 8 | static_cast<unsigned char>(bytes[i]);
+        return value;
+    };
+    return {number(16), number(20)};
+}
+
+TEST(Readme, LinksOnlyToFilesThatExist) {
+    std::string text = readme();
+    std::regex link(R"(\]\(([^)#]+)\))");
+    int links = 0;
+    for (auto match = std::sregex_iterator(text.begin(), text.end(), link); match != std::sregex_iterator();
+         ++match, ++links)
+        EXPECT_TRUE(fileExists(kSource + "/" + (*match)[1].str())) << (*match)[1].str();
+    EXPECT_GE(links, 4);
+}
+
+TEST(Readme, ShowsScreenshotsOfTheLicenceDialogAndTheProgressWindow) {
+    std::string text = readme();
+    for (const char* picture :
+         {"docs/licence.png", "docs/progress-running.png", "docs/progress-finished.png"})
+        EXPECT_NE(std::string::npos, text.find(std::string("](") + picture + ")")) << picture;
+    EXPECT_EQ(600u, pngSize(kSource + "/docs/licence.png").first);
+    EXPECT_EQ(300u, pngSize(kSource + "/docs/progress-running.png").first);
+    EXPECT_EQ(300u, pngSize(kSource + "/docs/progress-finished.png").first);
+}
+
+TEST(Readme, QuickStartAndMakeTargetsExist) {
+    std::string text = readme();
+    EXPECT_NE(std::string::npos, text.find("    make demo     #"));
+    EXPECT_NE(std::string::npos, text.find("    make check    #"));
+    TempDir scratch;
+    for (const char* target : {"demo", "check", "bundle", "screenshots", "build-x86_64", "build-i386"}) {
+        EXPECT_NE(std::string::npos, text.find(std::string("make ") + target)) << target;
+        // A dry run only prints, also in the makes it starts.
+        std::string command = "make -n -C " + kSource + " BUILD=" + scratch.path() + " " + target + " >" +
+                              (scratch / "log") + " 2>&1";
+        EXPECT_EQ(0, runCommand({"sh", "-c", command})) << target << ": " << readFile(scratch / "log");
+    }
+}
+
+}  // namespace
