@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <initializer_list>
+#include <vector>
 
 #include "app/app.h"
 #include "buffers/buffers.h"
@@ -113,20 +114,30 @@ GtkWidget* create_eula() {
     gtk_widget_set_can_default(button, TRUE);
     gtk_widget_grab_default(button);
 
+    // An attached list makes the chooser rebuild its menu for every row added, which takes
+    // minutes for thousands of languages: the rows go in detached, the activations follow.
+    GtkComboBox* combo = GTK_COMBO_BOX(chooser);
+    GtkListStore* store = GTK_LIST_STORE(g_object_ref(gtk_combo_box_get_model(combo)));
+    gtk_combo_box_set_model(combo, nullptr);
+    std::vector<int> english;
     GSList* names = languages();
     int count = 0;
     for (GSList* node = names; node; node = node->next) {
         const char* name = static_cast<const char*>(node->data);
-        // Activating an entry runs selectEULA, which loads and shows that file.
         if (char* entry = g_locale_from_utf8(name, -1, nullptr, nullptr, nullptr)) {
-            gtk_combo_box_append_text(GTK_COMBO_BOX(chooser), entry);
+            gtk_list_store_insert_with_values(store, nullptr, count, 0, entry, -1);
             g_free(entry);
             ++count;
             if (strstr(name, "English"))
-                gtk_combo_box_set_active(GTK_COMBO_BOX(chooser), count - 1);
+                english.push_back(count - 1);
         }
     }
     g_slist_free_full(names, g_free);
+    gtk_combo_box_set_model(combo, GTK_TREE_MODEL(store));
+    g_object_unref(store);
+    // Activating an entry runs selectEULA, which loads and shows that file.
+    for (int index : english)
+        gtk_combo_box_set_active(combo, index);
 
     for (GtkWidget* widget : {chooser, textView, scrolled, button, dialog})
         gtk_widget_show(widget);
