@@ -44,3 +44,11 @@ bundle: deps
 screenshots: deps
 	@$(MAKE) --no-print-directory build-x86_64
 	@bash tools/screenshots $(BUILD)/x86_64/Ostrel docs
+
+# Start-up, memory, quiet CPU and silent-mode cost against what users would pick instead:
+# medians in one table (bench/run-bench), on an Xvfb of its own when there is no display.
+.PHONY: bench
+bench: deps
+	cmake -S . -B $(BUILD)/x86_64 $(CMAKE_FLAGS)
+	cmake --build $(BUILD)/x86_64 -j $(JOBS) --target Ostrel
+	@bash bench/run-bench $(BUILD)/x86_64/Ostrel $(BUILD)/bench
