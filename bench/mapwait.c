@@ -27,8 +27,8 @@ static long windowPid(Display* display, Window window) {
     unsigned char* data = NULL;
     long pid = -1;
     Atom property = XInternAtom(display, "_NET_WM_PID", False);
-    if (XGetWindowProperty(display, window, property, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
-                           &data) == Success &&
+    if (XGetWindowProperty(display, window, property, 0, 1, False, XA_CARDINAL, &type, &format, &count,
+                           &after, &data) == Success &&
         data && count == 1)
         pid = *(long*)data;
     if (data)
