@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 // Xlib's macros (None, Bool, Status) would clash with the test framework: include it last.
@@ -107,7 +108,41 @@ std::string capture(const std::vector<std::string>& words) {
     return readFile(path);
 }
 
+// What runs the program under test, e.g. valgrind: the words of $OSTREL_WRAPPER.
+std::vector<std::string> wrapperWords() {
+    std::vector<std::string> words;
+    const char* wrapper = getenv("OSTREL_WRAPPER");
+    char** parsed = nullptr;
+    if (wrapper && *wrapper && g_shell_parse_argv(wrapper, nullptr, &parsed, nullptr)) {
+        for (char** word = parsed; *word; ++word)
+            words.emplace_back(*word);
+        g_strfreev(parsed);
+    }
+    return words;
+}
+
+// A sanitizer or valgrind report on the program's standard error fails the test, whatever
+// exit status the test expects.
+void checkForMemoryErrors(const std::string& err) {
+    static const char* const markers[] = {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                                          "runtime error:"};
+    for (const char* marker : markers) {
+        if (err.find(marker) != std::string::npos)
+            ADD_FAILURE() << "the program reported a memory error:\n" << err;
+    }
+    // valgrind --quiet writes nothing but its findings, each line marked with the process id.
+    static const std::regex valgrindLine("(^|\n)==[0-9]+== ");
+    if (std::regex_search(err, valgrindLine))
+        ADD_FAILURE() << "valgrind found errors in the program:\n" << err;
+}
+
 }  // namespace
+
+double timeScale() {
+    const char* text = getenv("OSTREL_TIME_SCALE");
+    double scale = text ? g_ascii_strtod(text, nullptr) : 1.0;
+    return scale >= 1.0 ? scale : 1.0;
+}
 
 TempDir::TempDir() {
     char pattern[] = "/tmp/ostrel-test-XXXXXX";
@@ -143,7 +178,7 @@ bool fileExists(const std::string& path) {
 
 Program::Program(const std::string& directory, const std::vector<std::string>& arguments,
                  const std::vector<std::string>& environment) {
-    std::vector<std::string> words;
+    std::vector<std::string> words = wrapperWords();
     if (std::strlen(OSTREL_EMULATOR) != 0)
         words.push_back(OSTREL_EMULATOR);
     words.push_back(OSTREL_PROGRAM);
@@ -183,7 +218,7 @@ std::string Program::err() const {
 }
 
 bool Program::waitForOutput(const std::string& text, double seconds) const {
-    double end = now() + seconds;
+    double end = now() + seconds * timeScale();
     while (out().find(text) == std::string::npos) {
         if (now() > end)
             return false;
@@ -198,13 +233,14 @@ bool Program::running() {
     int raw = 0;
     if (waitpid(pid_, &raw, WNOHANG) == pid_) {
         status_ = statusOf(raw);
+        checkForMemoryErrors(err());
         return false;
     }
     return true;
 }
 
 int Program::wait(double seconds) {
-    double end = now() + seconds;
+    double end = now() + seconds * timeScale();
     while (running()) {
         if (now() > end) {
             kill(pid_, SIGKILL);
@@ -262,7 +298,7 @@ std::string CapturedStdout::text() const {
 }
 
 WindowId findWindow(pid_t pid, const std::string& title, double seconds) {
-    double end = now() + seconds;
+    double end = now() + seconds * timeScale();
     do {
         Window root, parent, *children = nullptr;
         unsigned int count = 0;

@@ -25,12 +25,18 @@ private:
     std::string path_;
 };
 
+// How much slower than usual the program under test runs ($OSTREL_TIME_SCALE, at least 1, e.g.
+// under valgrind); the waits for it are multiplied by this.
+double timeScale();
+
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 
-// The built Ostrel (under the emulator for a foreign architecture), started in a directory,
-// with standard input from /dev/null and standard output and error going to files.
-// Environment entries are "NAME=value" to set and "NAME" to remove.
+// The built Ostrel (under the emulator for a foreign architecture, and under the words of
+// $OSTREL_WRAPPER, e.g. valgrind, when set), started in a directory, with standard input from
+// /dev/null and standard output and error going to files. Environment entries are
+// "NAME=value" to set and "NAME" to remove. A sanitizer or valgrind report on its standard
+// error fails the test. Its waits are stretched by timeScale().
 class Program {
 public:
     Program(const std::string& directory, const std::vector<std::string>& arguments,
@@ -92,7 +98,7 @@ struct Geometry {
     int x, y, width, height;
 };
 // A mapped top-level window of the process whose title is `title` (any title when empty);
-// 0 when none appeared within `seconds`.
+// 0 when none appeared within `seconds` (times timeScale()).
 WindowId findWindow(pid_t pid, const std::string& title, double seconds);
 std::string windowTitle(WindowId window);
 Geometry windowGeometry(WindowId window);
