@@ -27,9 +27,9 @@ struct ProgressState {
 // Builds and shows the progress window and starts the interpreter. The returned record is
 // owned by the window and released by destroy.
 ProgressState* create_progress();
-// Tears the run down (if a record is given) and quits the main loop. The window's "destroy"
+// Tears the run down (when data is the run record) and quits the main loop. The window's "destroy"
 // handler, also called directly for the exit directive and connected by the licence dialog.
-void destroy(GtkWidget* widget, gpointer record);
+void destroy(GtkWidget* widget, gpointer data);
 // Sets the icon of every window from "./korvalen-48x48.png"; silently none when it cannot.
 void load_icon();
 // Fills the bar and shows the "OK" button.
