@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
     std::string input(reinterpret_cast<const char*>(data), size);
-    FILE* stream = fmemopen(&input[0], size, "r");
+    FILE* stream = fmemopen(input.data(), size, "r");
     REQUIRE(stream != nullptr);
 
     const size_t limit = kOutputLineSize - 1;
