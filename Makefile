@@ -3,7 +3,14 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-x86_64 build-i386 check demo clean
+# How long `make fuzz` runs each fuzz target, in seconds.
+FUZZ_SECONDS ?= 150
+# How much slower the program runs under valgrind: the tests' waits for it are stretched.
+MEMCHECK_TIME_SCALE ?= 20
+VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
+	--errors-for-leak-kinds=definite --num-callers=40 --suppressions=$(CURDIR)/tools/valgrind.supp
+
+.PHONY: all deps build build-x86_64 build-i386 build-asan build-fuzz check memcheck fuzz lint demo clean
 
 all: build
 
@@ -20,9 +27,33 @@ build-i386:
 	cmake -S . -B $(BUILD)/i386 --toolchain $(CURDIR)/cmake/i386.cmake $(CMAKE_FLAGS)
 	cmake --build $(BUILD)/i386 -j $(JOBS)
 
+# The 64-bit program and tests again with AddressSanitizer and UndefinedBehaviorSanitizer.
+build-asan:
+	cmake -S . -B $(BUILD)/asan -DOSTREL_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD)/asan -j $(JOBS)
+
+# The fuzz targets, built with clang, libFuzzer and the sanitizers; no test suite.
+build-fuzz:
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DOSTREL_FUZZ=ON -DOSTREL_SANITIZE=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
+	cmake --build $(BUILD)/fuzz -j $(JOBS)
+
 check: deps
-	@$(MAKE) --no-print-directory build
-	@bash tools/run-suite $(BUILD)/x86_64 $(BUILD)/i386
+	@$(MAKE) --no-print-directory build build-asan build-fuzz
+	@bash tools/run-suite $(BUILD)/x86_64 $(BUILD)/i386 $(BUILD)/asan $(BUILD)/fuzz
+
+# The suite of the 64-bit build with every started Ostrel under valgrind's memcheck.
+memcheck: deps
+	@$(MAKE) --no-print-directory build-x86_64
+	@OSTREL_WRAPPER="$(VALGRIND)" OSTREL_TIME_SCALE=$(MEMCHECK_TIME_SCALE) bash tools/run-suite $(BUILD)/x86_64
+
+fuzz: deps
+	@$(MAKE) --no-print-directory build-fuzz
+	@bash tools/fuzz $(BUILD)/fuzz $(FUZZ_SECONDS)
+
+# clang-tidy, cppcheck and the formatting of every source file; fails on any finding.
+lint: deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/lint -DOSTREL_FUZZ=ON $(CMAKE_FLAGS) >/dev/null
+	@bash tools/lint $(BUILD)/lint
 
 demo: deps
 	@$(MAKE) --no-print-directory build-x86_64
