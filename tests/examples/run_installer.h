@@ -12,7 +12,8 @@
 #include "support/support.h"
 
 // Other test programs centre their windows on the same display: move ours out of their way
-// and bring it to the front, so that what is read and clicked there is ours.
+// (below and beside the centre) and bring it to the front, so that what is read and clicked
+// there is ours.
 inline void bringForward(WindowId window, int x, int y) {
     runCommand(
         {"xdotool", "windowmove", "--sync", std::to_string(window), std::to_string(x), std::to_string(y)});
@@ -60,12 +61,13 @@ inline int finishWithOk(Program& program, WindowId window) {
     return ended ? program.wait(1) : -1;
 }
 
-// Clicks "Accept" in the licence dialog; true once the dialog has gone.
+// Clicks "Accept" in the licence dialog; true once the dialog has gone. The dialog is moved
+// to the right edge, half off the screen, clear of the windows that others centre.
 inline bool acceptLicence(WindowId dialog) {
     return clickUntil(
-        dialog, 300, 573, [dialog] { return !windowMapped(dialog); },
+        dialog, 150, 573, [dialog] { return !windowMapped(dialog); },
         [dialog] {
-            bringForward(dialog, 20 + static_cast<int>(getpid() % 2) * 640, 380);
+            bringForward(dialog, 980, 400);
             return true;
         });
 }
