@@ -15,14 +15,13 @@
 
 namespace {
 
-// A licence directory with English and `others` further languages named Lang0001 and on.
+// A licence directory with English and `others` further languages named Lang0001 and on,
+// written by the shell: file by file from the 32-bit tests under the emulator is slow.
 void writeLanguages(const TempDir& dir, int others) {
     dir.write("eula/English", "English licence\n");
-    char name[32];
-    for (int i = 1; i <= others; ++i) {
-        snprintf(name, sizeof name, "eula/Lang%04d", i);
-        dir.write(name, std::string("Licence ") + name + "\n");
-    }
+    std::string loop =
+        "for i in $(seq -f %04g 1 " + std::to_string(others) + "); do echo \"Licence $i\" > Lang$i; done";
+    ASSERT_EQ(0, runCommand({"sh", "-c", "cd " + dir.path() + "/eula && " + loop}));
 }
 
 struct Dialog {
@@ -177,11 +176,13 @@ TEST(LicenceDirectory, BuiltProgramShowsAHostileDirectoryAndRunsOnAfterAccept) {
     dir.write("installer", "#title=Installed\n");
     double start = now();
     Program program(dir.path(), {});
-    WindowId dialog = findWindow(program.pid(), "License Agreement", 120);
+    WindowId dialog = findWindow(program.pid(), "License Agreement", 240);
     ASSERT_NE(0u, dialog) << program.out() << program.err();
     double seconds = now() - start;
     RecordProperty("seconds", std::to_string(seconds));
-    EXPECT_LT(seconds, 60.0);
+    // Under the 32-bit build's emulator the time says more about the emulator than the program.
+    if (sizeof(void*) == 8)
+        EXPECT_LT(seconds, 30.0);
     EXPECT_EQ("Display EULA: English\n", program.out());
     Geometry geometry = windowGeometry(dialog);
     clickAt(dialog, geometry.width / 2, geometry.height - 27);
