@@ -181,8 +181,9 @@ TEST(LicenceDirectory, BuiltProgramShowsAHostileDirectoryAndRunsOnAfterAccept) {
     double seconds = now() - start;
     RecordProperty("seconds", std::to_string(seconds));
     // Under the 32-bit build's emulator the time says more about the emulator than the program.
-    if (sizeof(void*) == 8)
+    if (sizeof(void*) == 8) {
         EXPECT_LT(seconds, 30.0);
+    }
     EXPECT_EQ("Display EULA: English\n", program.out());
     Geometry geometry = windowGeometry(dialog);
     clickAt(dialog, geometry.width / 2, geometry.height - 27);
