@@ -27,7 +27,9 @@ std::map<std::string, std::string> readExamples() {
     while (std::getline(guide, line)) {
         if (!inside && line.rfind("```", 0) == 0 && line.find("example=") != std::string::npos) {
             name = line.substr(line.find("example=") + 8);
-            name = name.substr(0, name.find(' '));
+            size_t space = name.find(' ');
+            if (space != std::string::npos)
+                name.resize(space);
             text.clear();
             inside = true;
         } else if (inside && line == "```") {

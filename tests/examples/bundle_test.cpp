@@ -10,6 +10,9 @@
 namespace {
 
 const std::string kSource = OSTREL_SOURCE_DIR;
+const std::string kProgram = OSTREL_PROGRAM_FILE;
+// What runs a program of the build's architecture here: nothing, or an emulator.
+const std::string kEmulator = OSTREL_EMULATOR;
 
 // Runs a shell command line, its output caught; the exit status.
 int shell(const std::string& commandLine, std::string* out = nullptr) {
@@ -22,8 +25,7 @@ int shell(const std::string& commandLine, std::string* out = nullptr) {
 
 int bundle(const std::string& example, const std::string& tarball) {
     std::string log;
-    int status =
-        shell("bash " + kSource + "/tools/bundle " OSTREL_PROGRAM_FILE " " + example + " " + tarball, &log);
+    int status = shell("bash " + kSource + "/tools/bundle " + kProgram + " " + example + " " + tarball, &log);
     EXPECT_EQ(0, status) << log;
     return status;
 }
@@ -67,9 +69,9 @@ TEST(Bundle, UnpackedInstallerRunsAndInstalls) {
     EXPECT_EQ(readFile(kSource + "/examples/hello/installer"), readFile(out / "hello-test/installer"));
 
     std::string log;
-    int status = shell("cd " + (out / "hello-test") + " && HELLO_PREFIX=" + prefix.path() +
-                           " " OSTREL_EMULATOR " ./Ostrel -s",
-                       &log);
+    int status = shell(
+        "cd " + (out / "hello-test") + " && HELLO_PREFIX=" + prefix.path() + " " + kEmulator + " ./Ostrel -s",
+        &log);
     EXPECT_EQ(0, status) << log;
     EXPECT_NE(std::string::npos, log.find("Added the menu entry\n")) << log;
     EXPECT_TRUE(fileExists(prefix / "bin/hello"));
@@ -81,7 +83,7 @@ TEST(Bundle, RefusesAnExampleWithoutALicence) {
     example.write("installer", "#title=No licence\n");
     example.write("korvalen-48x48.png", readFile(kSource + "/examples/hello/korvalen-48x48.png"));
     std::string log;
-    EXPECT_EQ(1, shell("bash " + kSource + "/tools/bundle " OSTREL_PROGRAM_FILE " " + example.path() + " " +
+    EXPECT_EQ(1, shell("bash " + kSource + "/tools/bundle " + kProgram + " " + example.path() + " " +
                            (out / "broken.tar.gz"),
                        &log));
     EXPECT_NE(std::string::npos, log.find("no licence")) << log;
