@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,9 +21,24 @@ bool hasText(const char* text, size_t length) {
     return text != nullptr && length != 0 && text[0] != '\0';
 }
 
-// Anything the program printed so far must reach the console before the shell's own output.
-void startShell() {
-    fflush(stdout);
+// Held while a shell starts. What the program printed so far must reach the console before
+// the shell's own output. The toolkit ignores the broken-pipe signal, and a shell would inherit
+// that: its commands would go on writing into a closed pipe (a closed window) instead of ending
+// as commands expect, so the shell gets the default action.
+class ShellStart {
+public:
+    ShellStart() : saved_(signal(SIGPIPE, SIG_DFL)) { fflush(stdout); }
+    ~ShellStart() { signal(SIGPIPE, saved_); }
+    ShellStart(const ShellStart&) = delete;
+    ShellStart& operator=(const ShellStart&) = delete;
+
+private:
+    sighandler_t saved_;
+};
+
+FILE* openShell(const char* command) {
+    ShellStart start;
+    return popen(command, "r");
 }
 
 // Shows a line (or nothing) under the bar and puts the bar back to the stored fraction,
@@ -127,8 +143,7 @@ int Bash(const char* text, size_t length, ProgressState* record) {
     if (!hasText(text, length))
         return -1;
     ShellInput input(text);
-    startShell();
-    FILE* pipe = popen(input.command(), "r");
+    FILE* pipe = openShell(input.command());
     if (!pipe)
         return -1;
     record->pipe = pipe;
@@ -150,7 +165,7 @@ int BashBlocking(const char* text, size_t length) {
     if (!hasText(text, length))
         return -1;
     ShellInput input(text);
-    startShell();
+    ShellStart start;
     int status = system(input.command());
     if (status > 0)
         status /= 256;

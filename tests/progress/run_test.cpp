@@ -211,6 +211,24 @@ TEST(InteractiveRun, ClosedMidRunEndsWithStatus0AndRunsNoLaterBlock) {
     EXPECT_EQ(std::string(kWarning) + "ready \n", program.out());
 }
 
+TEST(InteractiveRun, ClosingTheWindowEndsARunningBlockAtItsNextWrite) {
+    // Left alone the loop would print for half a minute and then make the file.
+    Installer installer(
+        "#title=Looping\n"
+        "#script_start\n"
+        "for n in \\$(seq 1 300); do echo line \\$n; sleep 0.1; done\n"
+        "touch finished\n"
+        "#script_end\n");
+    Program program(installer.dir.path(), {});
+    WindowId window = progressWindow(program, "Looping");
+    ASSERT_NE(0u, window);
+    ASSERT_TRUE(program.waitForOutput("line 1 \n", patience(10)));
+    requestClose(window);
+    EXPECT_EQ(0, program.wait(patience(10)));
+    EXPECT_FALSE(fileExists(installer.dir / "finished"));
+    EXPECT_EQ("", program.err());
+}
+
 TEST(InteractiveRun, OkButtonEndsTheFinishedRunWithStatus0) {
     Installer installer("#title=Short\n#progress=0.3\n");
     Program program(installer.dir.path(), {});

@@ -182,7 +182,8 @@ TEST_F(ProgressWindow, OkButtonDestroysTheWindowAndEndsTheMainLoop) {
 }
 
 TEST_F(ProgressWindow, DestroyWhileABlockRunsClosesItsPipeAndRemovesBothTimers) {
-    start("#script_start\necho started\nsleep 1\ntouch ended\n#script_end\n#title=Never\n");
+    // A quiet block: one that wrote after the close would end at that write.
+    start("#script_start\nsleep 1\ntouch ended\n#script_end\n#title=Never\n");
     StdoutCapture out;
     EXPECT_TRUE(tick());
     ASSERT_EQ(1, record->running);

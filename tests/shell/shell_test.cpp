@@ -157,6 +157,35 @@ TEST(BlockingRun, WritesToTheProgramsOwnOutputAfterWhatWasPrintedBefore) {
     EXPECT_EQ("printed first|from the shell\n", output.text());
 }
 
+TEST(BlockingRun, StartsTheShellWithTheDefaultBrokenPipeActionWhileTheProgramIgnoresIt) {
+    TempDir dir;
+    PipeSignal ignored(SIG_IGN);
+    // yes ends by the signal (status 128 + 13) only when the action is the default one; with it
+    // ignored yes would report a write error and end with status 1.
+    int status = runBlocking("yes 2> " + (dir / "errors") +
+                             " | head -n 1 > /dev/null\necho \\${PIPESTATUS[0]} > " + (dir / "status"));
+    EXPECT_EQ(0, status);
+    EXPECT_EQ("141\n", readFile(dir / "status"));
+    EXPECT_EQ("", readFile(dir / "errors"));
+    // The program's own action is left as it was.
+    EXPECT_EQ(SIG_IGN, signal(SIGPIPE, SIG_IGN));
+}
+
+TEST(AsynchronousRun, EndsTheBlockAtItsNextWriteOnceThePipeIsClosed) {
+    TempDir dir;
+    Record record;
+    PipeSignal ignored(SIG_IGN);
+    const std::string text = "echo first\nsleep 0.5\necho second\ntouch " + (dir / "ran-on");
+    Bash(text.c_str(), text.size(), record.state);
+    ASSERT_NE(nullptr, record.state->pipe);
+    g_source_remove(record.state->outputTimer);
+    // Nobody reads: closing waits for the shell, which the second echo ends.
+    pclose(record.state->pipe);
+    record.state->pipe = nullptr;
+    record.state->running = 0;
+    EXPECT_FALSE(fileExists(dir / "ran-on"));
+}
+
 TEST(NoWaitRun, WaitsForTheShellAndDiscardsItsOutput) {
     TempDir dir;
     Record record;
