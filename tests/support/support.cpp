@@ -448,9 +448,9 @@ void ensureDisplay() {
     int fds[2];
     if (pipe(fds) != 0)
         abort();
-    xvfb = spawn(
-        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
-        "", nullptr, -1, -1, -1, true);
+    xvfb = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24", "-nolisten",
+                  "tcp", "-noreset"},
+                 "", nullptr, -1, -1, -1, true);
     close(fds[1]);
     char number[16] = {0};
     ssize_t got = read(fds[0], number, sizeof number - 1);
