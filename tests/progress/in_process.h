@@ -19,35 +19,6 @@ inline double patience(double seconds) {
     return seconds * OSTREL_SLOWNESS;
 }
 
-// Sends everything written to file descriptor 1 (g_print, and the shells the program starts)
-// into a file while it lives.
-class StdoutCapture {
-public:
-    StdoutCapture() {
-        fflush(stdout);
-        saved_ = dup(1);
-        int file = open((files_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(file, 1);
-        close(file);
-    }
-    ~StdoutCapture() {
-        fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
-    StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
-
-    std::string text() const {
-        fflush(stdout);
-        return readFile(files_ / "stdout");
-    }
-
-private:
-    TempDir files_;
-    int saved_ = -1;
-};
-
 // Counts the warnings and critical messages of every log domain while it lives.
 class WarningCounter {
 public:

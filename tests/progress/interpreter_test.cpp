@@ -78,7 +78,7 @@ TEST_F(Interpreter, StoresProgressValuesClampedAndHandsThemToTheBarWithoutWarnin
 
 TEST_F(Interpreter, WaitsWhileAnAsynchronousBlockRunsAndGoesOnAtItsEnd) {
     start("#script_start\necho one\nsleep 0.3\necho two\n#script_end\n#title=After\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_TRUE(tick());
     EXPECT_EQ(1, record->running);
     EXPECT_EQ(0, record->noWait);
@@ -106,7 +106,7 @@ TEST_F(Interpreter, WaitsWhileAnAsynchronousBlockRunsAndGoesOnAtItsEnd) {
 
 TEST_F(Interpreter, RunsABlockingBlockToItsEndWithOutputOnTheProgramsOwnStdout) {
     start("#script_start_blocking\necho to the console\nsleep 0.3\ntouch ran\n#script_end\n#title=Next\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_TRUE(tick());
     EXPECT_TRUE(fileExists(dir / "ran"));
     EXPECT_EQ("to the console\n", out.text());
@@ -118,7 +118,7 @@ TEST_F(Interpreter, RunsABlockingBlockToItsEndWithOutputOnTheProgramsOwnStdout) 
 
 TEST_F(Interpreter, RunsANoWaitBlockToItsEndPrintingNothing) {
     start("#script_start_nowait\necho never shown\nsleep 0.3\ntouch ran\n#script_end\n#title=Next\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_TRUE(tick());
     // Its output is thrown away, yet the shell was waited for and ran every line.
     EXPECT_TRUE(fileExists(dir / "ran"));
@@ -135,7 +135,7 @@ TEST_F(Interpreter, RunsANoWaitBlockToItsEndPrintingNothing) {
 
 TEST_F(Interpreter, RunsANoWaitBlockWithMuchOutputWithoutHangingOnAFullPipe) {
     start("#script_start_nowait\nseq 1 200000\ntouch ran\n#script_end\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_FALSE(tick());
     EXPECT_TRUE(fileExists(dir / "ran"));
     EXPECT_EQ("", out.text());
@@ -159,7 +159,7 @@ TEST_F(Interpreter, HandsTheShellTheKeptLinesWithEmptyLinesDropped) {
     // The shell sees each kept line after a line feed: a line continued by a backslash would
     // join the next kept one, so an empty line between them must not survive.
     start("#script_start_blocking\n\nprintf '%s|' first \\\n\nsecond\n\n#script_end\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_FALSE(tick());
     EXPECT_EQ("first|second|", out.text());
 }
@@ -174,7 +174,7 @@ TEST_F(Interpreter, RunsNothingForAnEmptyBlockAndReadsOnAtTheNextTick) {
     for (const char* script : scripts) {
         SCOPED_TRACE(script);
         start(script);
-        StdoutCapture out;
+        CapturedStdout out;
         EXPECT_TRUE(tick());
         EXPECT_EQ(0, record->running);
         EXPECT_EQ(nullptr, record->pipe);
@@ -198,7 +198,7 @@ TEST_F(Interpreter, TakesEveryRemainingLineIntoABlockWithoutEndMarker) {
 
 TEST_F(Interpreter, ShowsOkAtOnceWhenTheLastLineClosesAnAsynchronousBlock) {
     start("#progress=0.4\n#script_start\necho working\nsleep 0.3\n#script_end\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_TRUE(tick());
     guint timer = record->timer;
     EXPECT_FALSE(tick());

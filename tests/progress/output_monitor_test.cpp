@@ -18,7 +18,7 @@ void waitForFile(const std::string& path) {
 
 TEST_F(OutputMonitor, ShowsThreeQuickLinesOneATickThenEmptiesTheLabelAtTheEnd) {
     start("#script_start\necho first\necho second\necho third\ntouch written\n#script_end\n#title=Next\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_TRUE(tick());
     waitForFile(dir / "written");
     pause(0.1);
@@ -44,7 +44,7 @@ TEST_F(OutputMonitor, ShowsThreeQuickLinesOneATickThenEmptiesTheLabelAtTheEnd) {
 
 TEST_F(OutputMonitor, TurnsEveryCarriageReturnAndTheLineFeedIntoSpaces) {
     start("#script_start\nprintf 'a\\rb\\r\\n'\nprintf 'tab\\there\\n'\n#script_end\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_FALSE(tick());
     EXPECT_EQ("a b  ", nextShown(" "));
     EXPECT_EQ("tab\there ", nextShown("a b  "));
@@ -54,7 +54,7 @@ TEST_F(OutputMonitor, TurnsEveryCarriageReturnAndTheLineFeedIntoSpaces) {
 
 TEST_F(OutputMonitor, ShowsALineLongerThan1023BytesInPiecesOnConsecutiveTicks) {
     start("#script_start\nprintf '%3000s\\n' '' | tr ' ' x\ntouch written\n#script_end\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_FALSE(tick());
     waitForFile(dir / "written");
     pause(0.1);
@@ -72,7 +72,7 @@ TEST_F(OutputMonitor, ShowsALineLongerThan1023BytesInPiecesOnConsecutiveTicks) {
 
 TEST_F(OutputMonitor, ShowsAPartialLineAsSoonAsPartOfItArrived) {
     start("#script_start\nprintf 'half a '\ntouch written\nsleep 1\necho line\n#script_end\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_FALSE(tick());
     waitForFile(dir / "written");
     pause(0.1);
@@ -87,7 +87,7 @@ TEST_F(OutputMonitor, ShowsAPartialLineAsSoonAsPartOfItArrived) {
 
 TEST_F(OutputMonitor, EndsAtEndOfOutputEvenWithoutAnyLine) {
     start("#script_start\ntrue\n#script_end\n#title=Next\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_TRUE(tick());
     EXPECT_EQ(1, record->running);
     double end = now() + patience(10);
@@ -103,7 +103,7 @@ TEST_F(OutputMonitor, EndsAtEndOfOutputEvenWithoutAnyLine) {
 
 TEST_F(OutputMonitor, PulsesTheBarAfterMoreThanTwoQuietSecondsAndRestoresTheFractionAtALine) {
     start("#progress=0.4\n#script_start\necho begun\nsleep 4\necho woke\n#script_end\n#title=Next\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_TRUE(tick());
     EXPECT_TRUE(tick());
     EXPECT_EQ("begun ", nextShown(" "));
@@ -136,7 +136,7 @@ TEST_F(OutputMonitor, PulsesTheBarAfterMoreThanTwoQuietSecondsAndRestoresTheFrac
 
 TEST_F(OutputMonitor, PulsesAQuietBlockFromItsStartAndRestoresTheFractionAtItsEnd) {
     start("#progress=0.7\n#script_start\nsleep 3.5\n#script_end\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_TRUE(tick());
     EXPECT_FALSE(tick());
     double startedAt = now();

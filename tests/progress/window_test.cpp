@@ -184,7 +184,7 @@ TEST_F(ProgressWindow, OkButtonDestroysTheWindowAndEndsTheMainLoop) {
 TEST_F(ProgressWindow, DestroyWhileABlockRunsClosesItsPipeAndRemovesBothTimers) {
     // A quiet block: one that wrote after the close would end at that write.
     start("#script_start\nsleep 1\ntouch ended\n#script_end\n#title=Never\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_TRUE(tick());
     ASSERT_EQ(1, record->running);
     ASSERT_NE(nullptr, record->pipe);
@@ -206,7 +206,7 @@ TEST_F(ProgressWindow, DestroyWhileABlockRunsClosesItsPipeAndRemovesBothTimers) 
 TEST_F(ProgressWindow, DestroyReturnsWhenTheRunningBlockHasMoreOutputThanThePipeHolds) {
     // Once the read end is closed the writes fail instead of waiting for a reader.
     start("#script_start\nseq 1 200000 2>/dev/null\ntouch ended\n#script_end\n");
-    StdoutCapture out;
+    CapturedStdout out;
     EXPECT_FALSE(tick());
     EXPECT_EQ("1 ", nextShown(" "));
     gtk_widget_destroy(window);
@@ -237,7 +237,7 @@ TEST(WindowIcon, ComesFromTheWorkingDirectoryAndIsSilentlyNoneWithoutTheFile) {
     ASSERT_EQ(0, chdir(dir.path().c_str()));
     {
         WarningCounter warnings;
-        StdoutCapture out;
+        CapturedStdout out;
         load_icon();
         EXPECT_EQ(nullptr, gtk_window_get_default_icon_list());
         EXPECT_EQ("", out.text());
