@@ -10,7 +10,7 @@ MEMCHECK_TIME_SCALE ?= 20
 VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
 	--errors-for-leak-kinds=definite --num-callers=40 --suppressions=$(CURDIR)/tools/valgrind.supp
 
-.PHONY: all deps build build-x86_64 build-i386 build-asan build-fuzz check memcheck fuzz lint demo clean
+.PHONY: all deps build build-x86_64 build-i386 program-x86_64 program-i386 build-asan build-fuzz check memcheck fuzz lint demo clean
 
 all: build
 
@@ -19,13 +19,18 @@ deps:
 
 build: build-x86_64 build-i386
 
-build-x86_64:
-	cmake -S . -B $(BUILD)/x86_64 $(CMAKE_FLAGS)
-	cmake --build $(BUILD)/x86_64 -j $(JOBS)
+TOOLCHAIN_x86_64 =
+TOOLCHAIN_i386   = --toolchain $(CURDIR)/cmake/i386.cmake
 
-build-i386:
-	cmake -S . -B $(BUILD)/i386 --toolchain $(CURDIR)/cmake/i386.cmake $(CMAKE_FLAGS)
-	cmake --build $(BUILD)/i386 -j $(JOBS)
+# Everything of one architecture, the tests included.
+build-x86_64 build-i386: build-%:
+	cmake -S . -B $(BUILD)/$* $(TOOLCHAIN_$*) $(CMAKE_FLAGS)
+	cmake --build $(BUILD)/$* -j $(JOBS)
+
+# Only the program of one architecture, for what runs or ships it.
+program-x86_64 program-i386: program-%:
+	cmake -S . -B $(BUILD)/$* $(TOOLCHAIN_$*) $(CMAKE_FLAGS)
+	cmake --build $(BUILD)/$* -j $(JOBS) --target Ostrel
 
 # The 64-bit program and tests again with AddressSanitizer and UndefinedBehaviorSanitizer.
 build-asan:
@@ -56,7 +61,7 @@ lint: deps
 	@bash tools/lint $(BUILD)/lint
 
 demo: deps
-	@$(MAKE) --no-print-directory build-x86_64
+	@$(MAKE) --no-print-directory program-x86_64
 	@bash tools/demo $(BUILD)/x86_64/Ostrel $(BUILD)/demo
 
 clean:
@@ -68,18 +73,17 @@ EXAMPLE ?= hello
 ARCH    ?= x86_64
 .PHONY: bundle screenshots
 bundle: deps
-	@$(MAKE) --no-print-directory build-$(ARCH)
+	@$(MAKE) --no-print-directory program-$(ARCH)
 	@bash tools/bundle $(BUILD)/$(ARCH)/Ostrel examples/$(EXAMPLE) $(BUILD)/bundle/$(EXAMPLE)-$(ARCH).tar.gz
 
 # The README's pictures of the windows, taken on an Xvfb of their own: docs/*.png
 screenshots: deps
-	@$(MAKE) --no-print-directory build-x86_64
+	@$(MAKE) --no-print-directory program-x86_64
 	@bash tools/screenshots $(BUILD)/x86_64/Ostrel docs
 
 # Start-up, memory, quiet CPU and silent-mode cost against what users would pick instead:
 # medians in one table (bench/run-bench), on an Xvfb of its own when there is no display.
 .PHONY: bench
 bench: deps
-	cmake -S . -B $(BUILD)/x86_64 $(CMAKE_FLAGS)
-	cmake --build $(BUILD)/x86_64 -j $(JOBS) --target Ostrel
+	@$(MAKE) --no-print-directory program-x86_64
 	@bash bench/run-bench $(BUILD)/x86_64/Ostrel $(BUILD)/bench
