@@ -88,7 +88,7 @@ TEST(SilentMode, HandsTheShellTheScriptUpToItsFirstNulByte) {
     EXPECT_EQ("one\n", result.out);
 
     // Nothing at all before the NUL: nothing runs.
-    dir.write("installer", std::string("\0touch made\n", 13));
+    dir.write("installer", std::string("\0touch made\n", 12));
     Result empty = runProgram(dir.path(), {"-s"}, {}, 30);
     EXPECT_EQ(0, empty.status);
     EXPECT_EQ("", empty.out);

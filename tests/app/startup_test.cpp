@@ -95,7 +95,7 @@ TEST(Help, AfterAScriptOptionReleasesTheLoadedScript) {
     TempDir dir;
     dir.write("script", "touch script-ran\n");
     std::string path = dir / "script";
-    std::vector<char*> argv = {const_cast<char*>("Ostrel"), const_cast<char*>("-f"), &path[0],
+    std::vector<char*> argv = {const_cast<char*>("Ostrel"), const_cast<char*>("-f"), path.data(),
                                const_cast<char*>("-H")};
     CapturedStdout output;
     EXPECT_EQ(0, startup(static_cast<int>(argv.size()), argv.data()));

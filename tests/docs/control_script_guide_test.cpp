@@ -141,7 +141,7 @@ protected:
     void tick() { fireSource(record_->timer); }
 
     // Lets the main loop run until `done` holds; false if it did not within `seconds`.
-    bool runUntil(const std::function<bool()>& done, double seconds) {
+    static bool runUntil(const std::function<bool()>& done, double seconds) {
         double end = now() + seconds;
         // One iteration at a time, so that the state is seen before the next timer moves on.
         while (!done()) {
@@ -486,7 +486,7 @@ void writePayload(const TempDir& dir) {
         char name[8];
         snprintf(name, sizeof name, "f%02d", i);
         dir.write(std::string("files/") + name, name);
-        command.push_back(name);
+        command.emplace_back(name);
     }
     ASSERT_EQ(0, runCommand(command));
 }

@@ -60,7 +60,7 @@ protected:
     }
 
     // Lets the control script run to its end, then presses "OK"; the exit status.
-    int finishWithOk(Program& program, WindowId progress) {
+    static int finishWithOk(Program& program, WindowId progress) {
         EXPECT_TRUE(program.waitForOutput("async finished", kAppear)) << program.out();
         double end = now() + kEnd;
         // "OK" appears with the interpreter's next ticks: press until the program ends.
@@ -175,8 +175,8 @@ TEST_F(LicenceRun, OpensCentredAtItsSizeAndKeptAbove) {
     EXPECT_EQ(600, geometry.width);
     EXPECT_EQ(600, geometry.height);
     GdkScreen* screen = gdk_screen_get_default();
-    EXPECT_NEAR((gdk_screen_get_width(screen) - 600) / 2, geometry.x, 1);
-    EXPECT_NEAR((gdk_screen_get_height(screen) - 600) / 2, geometry.y, 1);
+    EXPECT_NEAR((gdk_screen_get_width(screen) - 600) / 2.0, geometry.x, 1);
+    EXPECT_NEAR((gdk_screen_get_height(screen) - 600) / 2.0, geometry.y, 1);
     EXPECT_NE(std::string::npos, windowProperty(dialog, "_NET_WM_STATE").find("_NET_WM_STATE_ABOVE"));
     requestClose(dialog);
     EXPECT_EQ(1, program.wait(kEnd));

@@ -60,7 +60,7 @@ std::vector<std::string> entries(GtkWidget* chooser) {
          more = gtk_tree_model_iter_next(model, &iter)) {
         gchar* name = nullptr;
         gtk_tree_model_get(model, &iter, 0, &name, -1);
-        names.push_back(name ? name : "");
+        names.emplace_back(name ? name : "");
         g_free(name);
     }
     return names;

@@ -12,7 +12,7 @@ namespace {
 const std::string kSource = OSTREL_SOURCE_DIR;
 const std::string kProgram = OSTREL_PROGRAM_FILE;
 // What runs a program of the build's architecture here: nothing, or an emulator.
-const std::string kEmulator = OSTREL_EMULATOR;
+const std::string kEmulator(OSTREL_EMULATOR);  // NOLINT(readability-redundant-string-init): empty without one
 
 // Runs a shell command line, its output caught; the exit status.
 int shell(const std::string& commandLine, std::string* out = nullptr) {

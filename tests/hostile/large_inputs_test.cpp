@@ -12,7 +12,7 @@
 
 namespace {
 
-const size_t kMegabyte = 1024 * 1024;
+const size_t kMegabyte = size_t{1024} * 1024;
 
 }  // namespace
 

@@ -84,7 +84,7 @@ TEST(RandomBytes, InterpreterTakesOneTickPerLineAndFinishes) {
     for (unsigned seed : {1u, 2u, 3u, 4u, 5u}) {
         SCOPED_TRACE(seed);
         // Without NUL bytes the interpreter gets through about a thousand lines.
-        std::string script = randomBytes(seed, 256 * 1024, false);
+        std::string script = randomBytes(seed, size_t{256} * 1024, false);
         dir.write("random", script);
         Interpreter run = startInterpreter(dir / "random");
         EXPECT_EQ(std::max(1, completeLines(script)), ticksUntilFinished(run.record, 100000));

@@ -53,7 +53,7 @@ TEST(OutputWithoutLineFeed, MegabyteIsEchoedAndShownInPiecesWithNothingLost) {
     // Only the output monitor runs here.
     g_source_remove(record->timer);
     record->timer = 0;
-    const size_t size = 1024 * 1024;
+    const size_t size = size_t{1024} * 1024;
     std::string block = "\n" + printNumbers(size);
     PrintedLines printed;
     Bash(block.c_str(), block.size(), record);
@@ -105,8 +105,9 @@ TEST(OutputWithoutLineFeed, BuiltProgramEchoesEveryPieceOf1023Bytes) {
         echoed += pieces[i];
     }
     // The last piece held the line feed of the closing echo.
-    EXPECT_EQ(numbers(size).substr(40 * 1023) + " ", pieces[40]);
-    EXPECT_EQ(numbers(size).substr(0, 40 * 1023), echoed);
+    const size_t shown = size_t{40} * 1023;
+    EXPECT_EQ(numbers(size).substr(shown) + " ", pieces[40]);
+    EXPECT_EQ(numbers(size).substr(0, shown), echoed);
 }
 
 // The output of a block ends when every process holding it has closed it: a background

@@ -45,8 +45,10 @@ TEST(ScriptPath, FifoWithTextWaitingIsNoScriptEither) {
     TempDir dir;
     ASSERT_EQ(0, mkfifo((dir / "pipe").c_str(), 0644));
     int writer = open((dir / "pipe").c_str(), O_RDWR);
+    // A failed open holds no descriptor to leak.
+    // cppcheck-suppress resourceLeak
     ASSERT_GE(writer, 0);
-    ASSERT_EQ(8, write(writer, "echo hi\n", 8));
+    EXPECT_EQ(8, write(writer, "echo hi\n", 8));
     Result result = runProgram(dir.path(), {"-s", "-f", "pipe"}, {}, 30);
     close(writer);
     EXPECT_EQ(1, result.status);

@@ -36,12 +36,12 @@ Closed closeWhileTheBlockRuns(const TempDir& dir, Program& program) {
     bool running = program.running();
     double done = 0;
     for (double end = now() + 30; program.running() && now() < end; pause(0.02)) {
-        if (!done && fileExists(dir / "done.txt"))
+        if (done == 0 && fileExists(dir / "done.txt"))
             done = now();
     }
     int status = program.wait(1);
     EXPECT_TRUE(fileExists(dir / "done.txt"));
-    return {status, running, done ? now() - done : 0.0};
+    return {status, running, done > 0 ? now() - done : 0.0};
 }
 
 }  // namespace

@@ -101,7 +101,7 @@ protected:
         return activity;
     }
     // The script text not yet read by the interpreter.
-    std::string unread() const { return m_pBufferIndex; }
+    static std::string unread() { return m_pBufferIndex; }
 
     TempDir dir;
     ProgressState* record = nullptr;

@@ -118,8 +118,8 @@ TEST(InteractiveRun, OpensACentredWindowAboveOthersTitledInstallingAt300By100) {
     EXPECT_EQ(300, geometry.width);
     EXPECT_EQ(100, geometry.height);
     GdkScreen* screen = gdk_screen_get_default();
-    EXPECT_NEAR((gdk_screen_get_width(screen) - 300) / 2, geometry.x, 1);
-    EXPECT_NEAR((gdk_screen_get_height(screen) - 100) / 2, geometry.y, 1);
+    EXPECT_NEAR((gdk_screen_get_width(screen) - 300) / 2.0, geometry.x, 1);
+    EXPECT_NEAR((gdk_screen_get_height(screen) - 100) / 2.0, geometry.y, 1);
     EXPECT_NE(std::string::npos, windowProperty(window, "_NET_WM_STATE").find("_NET_WM_STATE_ABOVE"));
     installer.dir.write("go", "");
     requestClose(window);

@@ -233,7 +233,7 @@ TEST_F(ProgressWindow, DestroyedWindowAfterAnExitLeavesTheReleasedRecordAlone) {
 
 TEST(WindowIcon, ComesFromTheWorkingDirectoryAndIsSilentlyNoneWithoutTheFile) {
     TempDir dir;
-    char* old = g_get_current_dir();
+    GCharPtr old(g_get_current_dir());
     ASSERT_EQ(0, chdir(dir.path().c_str()));
     {
         WarningCounter warnings;
@@ -253,6 +253,5 @@ TEST(WindowIcon, ComesFromTheWorkingDirectoryAndIsSilentlyNoneWithoutTheFile) {
     EXPECT_EQ(48, gdk_pixbuf_get_width(GDK_PIXBUF(icons->data)));
     g_list_free(icons);
     gtk_window_set_default_icon_list(nullptr);
-    EXPECT_EQ(0, chdir(old));
-    g_free(old);
+    EXPECT_EQ(0, chdir(old.get()));
 }

@@ -36,6 +36,8 @@ public:
             g_setenv(name_, saved_, TRUE);
         g_free(saved_);
     }
+    UnsetVariable(const UnsetVariable&) = delete;
+    UnsetVariable& operator=(const UnsetVariable&) = delete;
 
 private:
     const char* name_;

@@ -24,6 +24,7 @@ namespace {
 
 std::vector<char*> argvOf(const std::vector<std::string>& words) {
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (const std::string& word : words)
         argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
@@ -185,8 +186,8 @@ Program::Program(const std::string& directory, const std::vector<std::string>& a
                  const std::vector<std::string>& environment) {
     std::vector<std::string> words = wrapperWords();
     if (std::strlen(OSTREL_EMULATOR) != 0)
-        words.push_back(OSTREL_EMULATOR);
-    words.push_back(OSTREL_PROGRAM);
+        words.emplace_back(OSTREL_EMULATOR);
+    words.emplace_back(OSTREL_PROGRAM);
     words.insert(words.end(), arguments.begin(), arguments.end());
 
     char** env = g_get_environ();
