@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
+#include "buffers/owned.h"
 
 char* m_pBuffer = nullptr;
 size_t m_nBuffer = 0;
@@ -17,11 +17,6 @@ char* m_pBufferIndex = nullptr;
 char* m_pBufferEULA = nullptr;
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // Opens for reading without waiting for a writer, so that a FIFO cannot hang the program;
 // O_NONBLOCK changes nothing for regular files.
@@ -63,10 +58,6 @@ int loadWhole(const char* path, char** buffer, size_t* length) {
 }
 
 }  // namespace
-
-void GFreeDeleter::operator()(void* p) const {
-    g_free(p);
-}
 
 int readScript(const char* path) {
     return loadWhole(path, &m_pBuffer, &m_nBuffer);

@@ -3,8 +3,6 @@
 
 #include <stddef.h>
 
-#include <memory>
-
 // The whole control script followed by one NUL byte, or none; owned here (GLib heap).
 extern char* m_pBuffer;
 // Length of the control script in bytes, as the file system reported it.
@@ -25,9 +23,3 @@ void releaseScript();
 // stores their count in *length and moves *cursor past the line feed. Returns nullptr, leaving
 // both alone, when no line feed follows before the next NUL byte.
 char* getLine(char** cursor, size_t* length);
-
-struct GFreeDeleter {
-    void operator()(void* p) const;
-};
-// A string from the GLib heap that is released with g_free when it goes out of scope.
-using GCharPtr = std::unique_ptr<char, GFreeDeleter>;

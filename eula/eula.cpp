@@ -11,6 +11,7 @@
 
 #include "app/app.h"
 #include "buffers/buffers.h"
+#include "buffers/owned.h"
 #include "progress/progress.h"
 
 namespace {
@@ -124,9 +125,8 @@ GtkWidget* create_eula() {
     int count = 0;
     for (GSList* node = names; node; node = node->next) {
         const char* name = static_cast<const char*>(node->data);
-        if (char* entry = g_locale_from_utf8(name, -1, nullptr, nullptr, nullptr)) {
-            gtk_list_store_insert_with_values(store, nullptr, count, 0, entry, -1);
-            g_free(entry);
+        if (GCharPtr entry{g_locale_from_utf8(name, -1, nullptr, nullptr, nullptr)}) {
+            gtk_list_store_insert_with_values(store, nullptr, count, 0, entry.get(), -1);
             ++count;
             if (strstr(name, "English"))
                 english.push_back(count - 1);

@@ -7,8 +7,9 @@
 #include <string>
 
 #include "buffers/buffers.h"
+#include "buffers/owned.h"
 #include "fuzz/require.h"
-#include "progress/progress.h"
+#include "progress/control.h"
 
 namespace {
 

@@ -1,9 +1,11 @@
 // What a line of the control script means, decided without a window.
+#include "progress/control.h"
+
+#include <glib.h>
 #include <math.h>
 #include <string.h>
 
 #include "buffers/buffers.h"
-#include "progress/progress.h"
 
 namespace {
 

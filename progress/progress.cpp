@@ -6,6 +6,8 @@
 #include <initializer_list>
 
 #include "buffers/buffers.h"
+#include "buffers/owned.h"
+#include "progress/control.h"
 #include "shell/shell.h"
 
 namespace {
@@ -134,10 +136,7 @@ void show_finished(ProgressState* record) {
 
 void destroy(GtkWidget*, gpointer data) {
     if (auto* record = static_cast<ProgressState*>(data)) {
-        if (record->pipe) {
-            pclose(record->pipe);
-            record->pipe = nullptr;
-        }
+        closePipe(record);
         if (record->outputTimer) {
             g_source_remove(record->outputTimer);
             record->outputTimer = 0;

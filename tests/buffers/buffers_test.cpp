@@ -1,5 +1,6 @@
 // The whole-file loaders and the line reader, on real files.
 #include "buffers/buffers.h"
+#include "buffers/owned.h"
 
 #include <gtest/gtest.h>
 #include <string.h>

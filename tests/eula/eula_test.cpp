@@ -11,6 +11,7 @@
 
 #include "app/app.h"
 #include "buffers/buffers.h"
+#include "buffers/owned.h"
 #include "support/support.h"
 
 namespace {

@@ -7,7 +7,8 @@
 #include <string>
 
 #include "buffers/buffers.h"
-#include "progress/progress.h"
+#include "buffers/owned.h"
+#include "progress/control.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "buffers/buffers.h"
+#include "buffers/owned.h"
 #include "progress/progress.h"
 #include "support/support.h"
 
