@@ -28,7 +28,8 @@ private:
 
 // The command as /bin/sh gets it. The kernel takes at most 32 pages in one argument, so a
 // longer command would not even start the shell and its script would be lost: the shell then
-// reads the same command from an unlinked file that it inherits.
+// reads the same command from an unlinked file that it inherits. Its first line closes the
+// inherited descriptor, so that no command of the block (a daemon, say) keeps the file open.
 class ShellInput {
 public:
     explicit ShellInput(const char* text) : command_(shellCommand(text)) {
@@ -37,11 +38,16 @@ public:
         if (length <= kLongestArgument)
             return;
         file_.reset(tmpfile());
-        if (!file_ || fwrite(command_.get(), 1, length, file_.get()) != length || fflush(file_.get()) != 0) {
+        if (!file_)
+            return;
+        int fd = fileno(file_.get());
+        GCharPtr close(g_strdup_printf("exec %d<&-\n", fd));
+        size_t closeLength = strlen(close.get());
+        if (fwrite(close.get(), 1, closeLength, file_.get()) != closeLength ||
+            fwrite(command_.get(), 1, length, file_.get()) != length || fflush(file_.get()) != 0) {
             file_.reset();
             return;
         }
-        int fd = fileno(file_.get());
         fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) & ~FD_CLOEXEC);
         command_.reset(g_strdup_printf(". /dev/fd/%d", fd));
     }

@@ -107,6 +107,12 @@ TEST(LongLine, RunnersStartShellTextOnBothSidesOfTheArgumentLimit) {
         std::string blocking = padded("echo blocking > blocking.txt");
         BashBlocking(blocking.c_str(), blocking.size());
         EXPECT_EQ("blocking\n", readFile(dir / "blocking.txt"));
+        // The unlinked command file reaches the system shell only: the block's commands
+        // (a daemon, say) do not hold it open.
+        std::string descriptors = padded("ls -l /proc/self/fd > descriptors.txt");
+        BashBlocking(descriptors.c_str(), descriptors.size());
+        EXPECT_EQ(std::string::npos, readFile(dir / "descriptors.txt").find("(deleted)"))
+            << readFile(dir / "descriptors.txt");
 
         auto* record = static_cast<ProgressState*>(g_malloc0(sizeof(ProgressState)));
         record->noWait = 1;
