@@ -1,6 +1,7 @@
 // Helpers for the tests: files, processes, X windows and GLib sources.
 #include "support/support.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -152,7 +153,12 @@ double timeScale() {
 
 TempDir::TempDir() {
     char pattern[] = "/tmp/ostrel-test-XXXXXX";
-    path_ = mkdtemp(pattern);
+    // Every test writes its files here: without it nothing can be tested.
+    if (!mkdtemp(pattern)) {
+        fprintf(stderr, "cannot make a scratch directory %s: %s\n", pattern, strerror(errno));
+        abort();
+    }
+    path_ = pattern;
 }
 
 TempDir::~TempDir() {
