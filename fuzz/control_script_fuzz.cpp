@@ -4,7 +4,9 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "buffers/buffers.h"
 #include "buffers/owned.h"
@@ -13,15 +15,69 @@
 
 namespace {
 
-const char* const directives[] = {"#title=", "#text=", "#progress=", "#script_start", "#Ostrel_Exit"};
-
-// The directive that decides a line: the first of them, in that order, found in it.
-int decidingDirective(const char* line) {
-    for (int i = 0; i < 5; ++i) {
-        if (strstr(line, directives[i]))
-            return i;
+// The text of each directive; which of them decides a line is the parser's to say.
+const char* textOf(Directive directive) {
+    switch (directive) {
+        case Directive::Title:
+            return "#title=";
+        case Directive::Text:
+            return "#text=";
+        case Directive::Progress:
+            return "#progress=";
+        case Directive::ScriptStart:
+            return "#script_start";
+        case Directive::Exit:
+            return "#Ostrel_Exit";
+        case Directive::None:
+            break;
     }
-    return -1;
+    return nullptr;
+}
+
+const Directive kDirectives[] = {Directive::Title, Directive::Text, Directive::Progress,
+                                 Directive::ScriptStart, Directive::Exit};
+
+// The line with every occurrence of a directive's text made harmless.
+std::string without(const std::string& line, const char* text) {
+    std::string result = line;
+    for (size_t at = result.find(text); at != std::string::npos; at = result.find(text, at + 1))
+        result[at] = ' ';
+    return result;
+}
+
+// Which directive has been seen to beat which, over every input of this run: a precedence
+// must never be seen both ways.
+bool beats[5][5];
+
+// The decision depends only on which directives a line holds, the way a fixed order of
+// precedence does: other directives in the line change nothing, and without the deciding one
+// another of those present decides (or none, when it was alone).
+void checkDecision(const std::string& line, const ControlLine& parsed) {
+    std::vector<Directive> present;
+    for (Directive directive : kDirectives) {
+        if (line.find(textOf(directive)) != std::string::npos)
+            present.push_back(directive);
+    }
+    if (parsed.directive == Directive::None) {
+        REQUIRE(present.empty());
+        return;
+    }
+    const char* decider = textOf(parsed.directive);
+    REQUIRE(line.find(decider) != std::string::npos);
+    int winner = static_cast<int>(parsed.directive) - 1;
+    for (Directive other : present) {
+        if (other == parsed.directive)
+            continue;
+        REQUIRE(parseControlLine(without(line, textOf(other)).c_str()).directive == parsed.directive);
+        int loser = static_cast<int>(other) - 1;
+        beats[winner][loser] = true;
+        REQUIRE(!beats[loser][winner]);
+    }
+    Directive next = parseControlLine(without(line, decider).c_str()).directive;
+    if (present.size() == 1)
+        REQUIRE(next == Directive::None);
+    else
+        REQUIRE(next != parsed.directive && std::find(present.begin(), present.end(), next) != present.end());
 }
 
 void checkValue(const char* line, const ControlLine& parsed, const char* directive) {
@@ -85,25 +141,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             continue;
 
         ControlLine parsed = parseControlLine(line.get());
-        int decided = decidingDirective(line.get());
+        checkDecision(line.get(), parsed);
+        if (parsed.directive != Directive::None && parsed.directive != Directive::ScriptStart &&
+            parsed.directive != Directive::Exit)
+            checkValue(line.get(), parsed, textOf(parsed.directive));
+        else
+            REQUIRE(parsed.value == nullptr);
         switch (parsed.directive) {
-            case Directive::Title:
-                REQUIRE(decided == 0);
-                checkValue(line.get(), parsed, "#title=");
-                break;
-            case Directive::Text:
-                REQUIRE(decided == 1);
-                checkValue(line.get(), parsed, "#text=");
-                break;
             case Directive::Progress: {
-                REQUIRE(decided == 2);
-                checkValue(line.get(), parsed, "#progress=");
                 float fraction = readFraction(parsed.value);
                 REQUIRE(!isnan(fraction) && fraction >= 0.0f && fraction <= 1.0f);
                 break;
             }
             case Directive::ScriptStart: {
-                REQUIRE(decided == 3 && parsed.value == nullptr);
                 BlockMode mode = blockMode(line.get());
                 bool blocking = strstr(line.get(), "#script_start_blocking") != nullptr;
                 bool noWait = strstr(line.get(), "#script_start_nowait") != nullptr;
@@ -113,11 +163,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case Directive::Exit:
-                REQUIRE(decided == 4 && parsed.value == nullptr);
                 // The run ends here: nothing after the exit line is read.
                 return 0;
+            case Directive::Title:
+            case Directive::Text:
             case Directive::None:
-                REQUIRE(decided == -1 && parsed.value == nullptr);
                 break;
         }
     }
