@@ -10,7 +10,7 @@ MEMCHECK_TIME_SCALE ?= 20
 VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
 	--errors-for-leak-kinds=definite --num-callers=40 --suppressions=$(CURDIR)/tools/valgrind.supp
 
-.PHONY: all deps build build-x86_64 build-i386 program-x86_64 program-i386 build-asan build-fuzz check memcheck fuzz lint demo clean
+.PHONY: all deps build build-x86_64 build-i386 program-x86_64 program-i386 build-asan build-fuzz test check memcheck fuzz lint demo clean
 
 all: build
 
@@ -42,6 +42,14 @@ build-fuzz:
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DOSTREL_FUZZ=ON -DOSTREL_SANITIZE=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 
+# The quick loop while working: the 64-bit build, brought up to date, and every test not
+# labelled slow; T=regex runs only the tests whose names match.
+T ?=
+test: deps
+	@$(MAKE) --no-print-directory build-x86_64
+	@bash tools/run-suite -LE slow $(if $(T),-R '$(T)') $(BUILD)/x86_64
+
+# Everything: both architectures, the sanitizer build and the fuzz targets, every test.
 check: deps
 	@$(MAKE) --no-print-directory build build-asan build-fuzz
 	@bash tools/run-suite $(BUILD)/x86_64 $(BUILD)/i386 $(BUILD)/asan $(BUILD)/fuzz

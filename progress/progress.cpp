@@ -58,7 +58,9 @@ gboolean progress_timeout(gpointer data) {
                 break;
         }
     }
-    if (!scriptFinished(m_pBufferIndex, m_pBuffer, m_nBuffer))
+    // A block still running is the installation's last step, not its end: "OK" waits until
+    // the output monitor has shown its last line and let the interpreter go on.
+    if (record->running || !scriptFinished(m_pBufferIndex, m_pBuffer, m_nBuffer))
         return TRUE;
     show_finished(record);
     record->timer = 0;

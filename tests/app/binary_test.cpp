@@ -7,7 +7,7 @@
 
 TEST(BuiltProgram, IsForTheArchitectureOfItsBuild) {
     // The tests come from the same toolchain as the program, so their pointer width is its.
-    std::string description = commandOutput({"file", "-L", programPath()});
+    std::string description = commandOutput({"file", "-L", OSTREL_PROGRAM});
     ASSERT_NE(std::string::npos, description.find("ELF")) << description;
     if (sizeof(void*) == 8) {
         EXPECT_NE(std::string::npos, description.find("ELF 64-bit")) << description;

@@ -1,6 +1,5 @@
 // The whole-file loaders and the line reader, on real files.
 #include "buffers/buffers.h"
-#include "buffers/owned.h"
 
 #include <gtest/gtest.h>
 #include <string.h>
@@ -11,6 +10,7 @@
 
 #include <string>
 
+#include "buffers/owned.h"
 #include "support/support.h"
 
 namespace {
@@ -116,12 +116,10 @@ TEST_F(ScriptLoader, GivesNoTextForAFifoWithoutWaitingForAWriter) {
     ASSERT_EQ(1, readScript((dir / "first").c_str()));
     // A blocking open would wait for a writer for ever: end the test program instead.
     alarm(30);
-    double start = now();
     int loaded = readScript((dir / "fifo").c_str());
     alarm(0);
     EXPECT_EQ(0, loaded);
     EXPECT_EQ(nullptr, m_pBuffer);
-    EXPECT_LT(now() - start, 10.0);
 }
 
 TEST_F(LicenceLoader, HoldsTheTextAndLeavesTheScriptAlone) {

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "buffers/buffers.h"
-#include "examples/run_installer.h"
+#include "buffers/owned.h"
 #include "progress/progress.h"
 #include "support/support.h"
 
@@ -133,16 +133,21 @@ protected:
         ASSERT_EQ(0, chdir(dir_.path().c_str()));
         ASSERT_EQ(1, readScript("installer"));
         m_pBufferIndex = m_pBuffer;
+        built_.first = g_get_monotonic_time();
         record_ = create_progress();
+        built_.second = g_get_monotonic_time();
         window_ = record_->window;
     }
 
     // Applies the next line, as one tick of the interpreter.
     void tick() { fireSource(record_->timer); }
 
-    // Lets the main loop run until `done` holds; false if it did not within `seconds`.
-    static bool runUntil(const std::function<bool()>& done, double seconds) {
-        double end = now() + seconds;
+    // Lets the main loop run until `done` holds; false if it did not within `seconds`. The
+    // interpreter is the test's to tick: the loop runs the output monitor only.
+    bool runUntil(const std::function<bool()>& done, double seconds) {
+        if (GSource* interpreter = g_main_context_find_source_by_id(nullptr, record_->timer))
+            g_source_set_ready_time(interpreter, -1);
+        double end = now() + seconds * timeScale();
         // One iteration at a time, so that the state is seen before the next timer moves on.
         while (!done()) {
             if (now() > end)
@@ -161,6 +166,7 @@ protected:
 
     TempDir dir_;
     ProgressState* record_ = nullptr;
+    std::pair<gint64, gint64> built_;  // the monotonic clock before and after the window was built
 
 private:
     GtkWidget* window_ = nullptr;
@@ -447,36 +453,58 @@ TEST(GuidePitfalls, SilentModeRunsLinesOutsideBlocks) {
     EXPECT_EQ("outside any block\ninside a block\n", results.silent.out);
 }
 
-// When each of the lines appeared on the program's output, in seconds from the start.
-std::vector<double> arrivals(Program& program, const std::vector<std::string>& lines, double seconds) {
-    std::vector<double> times;
-    double start = now();
-    for (const std::string& line : lines) {
-        EXPECT_TRUE(program.waitForOutput(line, seconds)) << line << " never came: " << program.out();
-        times.push_back(now() - start);
+// A `sleep` on the PATH of the program under test that sleeps until the test wakes it: call
+// N waits for the file "wake-N" in its directory.
+class HeldSleeps {
+public:
+    HeldSleeps() {
+        GCharPtr real(g_find_program_in_path("sleep"));
+        dir_.write("sleep",
+                   "#!/bin/sh\nn=$(( $(cat " + (dir_ / "calls") +
+                       " 2>/dev/null || echo 0) + 1 ))\necho $n > " + (dir_ / "calls") + "\nwhile [ ! -e " +
+                       (dir_ / "wake-") + "$n ]; do " + real.get() + " 0.01; done\n",
+                   0755);
     }
-    return times;
-}
+    std::string path() const { return "PATH=" + dir_.path() + ":" + g_getenv("PATH"); }
+    // Whether call n has begun.
+    bool began(int n) const {
+        return waitUntil([&] { return readFile(dir_ / "calls") == std::to_string(n) + "\n"; }, 30);
+    }
+    void wake(int n) const { dir_.write("wake-" + std::to_string(n), ""); }
+
+private:
+    TempDir dir_;
+};
 
 TEST(GuidePitfalls, BufferingProgramHoldsItsLinesUntilItEnds) {
     TempDir dir;
     dir.write("installer", example("buffered"));
-    Program program(dir.path(), {});
-    std::vector<double> times =
-        arrivals(program, {"Starting \n", "Installing step 1 \n", "Installing step 3 \n"}, 30);
-    // The loop sleeps three seconds before sed writes anything.
-    EXPECT_GE(times[1] - times[0], 2.0);
+    HeldSleeps sleeps;
+    Program program(dir.path(), {}, {sleeps.path()});
+    ASSERT_TRUE(program.waitForOutput("Starting \n", 30));
+    // Each step goes into sed before its sleep, and sed keeps them all.
+    for (int step = 1; step <= 3; ++step) {
+        ASSERT_TRUE(sleeps.began(step));
+        if (step == 3) {
+            EXPECT_FALSE(program.waitForOutput("Installing", 1)) << program.out();
+        }
+        sleeps.wake(step);
+    }
+    EXPECT_TRUE(program.waitForOutput("Installing step 1 \nInstalling step 2 \nInstalling step 3 \n", 30));
 }
 
 TEST(GuidePitfalls, LineBufferedProgramShowsEachLineWhenItComes) {
     TempDir dir;
     dir.write("installer", example("line-buffered"));
-    Program program(dir.path(), {});
-    std::vector<double> times = arrivals(
-        program, {"Starting \n", "Installing step 1 \n", "Installing step 2 \n", "Installing step 3 \n"}, 30);
-    // A second between the steps; taken loosely, lines are at most 100 ms late.
-    EXPECT_GE(times[3] - times[1], 1.5);
-    EXPECT_LT(times[1] - times[0], times[3] - times[1]);
+    HeldSleeps sleeps;
+    Program program(dir.path(), {}, {sleeps.path()});
+    ASSERT_TRUE(program.waitForOutput("Starting \n", 30));
+    for (int step = 1; step <= 3; ++step) {
+        ASSERT_TRUE(sleeps.began(step));
+        EXPECT_TRUE(program.waitForOutput("Installing step " + std::to_string(step) + " \n", 30))
+            << program.out();
+        sleeps.wake(step);
+    }
 }
 
 // An archive of 40 small files, f01 to f40, as payload.tar next to the installer.
@@ -491,17 +519,24 @@ void writePayload(const TempDir& dir) {
     ASSERT_EQ(0, runCommand(command));
 }
 
-TEST(GuidePitfalls, ChattyCommandIsShownAtTenLinesASecond) {
+TEST(GuidePitfalls, ChattyCommandHoldsTheInstallerUpLongAfterItHasEnded) {
     TempDir dir;
     dir.write("installer", example("chatty"));
     writePayload(dir);
     Program program(dir.path(), {});
-    std::vector<double> times = arrivals(program, {"f01 \n", "f40 \n"}, 60);
-    EXPECT_GE(times[1] - times[0], 3.0);
+    ASSERT_TRUE(waitUntil([&] { return fileExists(dir / "unpacked/f40"); }, 30));
+    // tar is done; its lines are still to be shown one at a time.
+    EXPECT_EQ(std::string::npos, program.out().find("f40")) << program.out();
     WindowId window = findWindow(program.pid(), "", 10);
     ASSERT_NE(0u, window);
     EXPECT_EQ(0, finishWithOk(program, window));
-    EXPECT_EQ("f40", readFile(dir / "unpacked/f40"));
+    std::string expected = kNoLicence;
+    for (int i = 1; i <= 40; ++i) {
+        char line[8];
+        snprintf(line, sizeof line, "f%02d \n", i);
+        expected += line;
+    }
+    EXPECT_EQ(expected, program.out());
 }
 
 TEST(GuidePitfalls, ChattyCommandInABlockingBlockWritesToTheConsole) {
@@ -530,24 +565,26 @@ TEST(GuidePitfalls, TrimmedChattyCommandShowsOnlyItsLastLine) {
     EXPECT_EQ("f01", readFile(dir / "unpacked/f01"));
 }
 
-TEST_F(GuideWindow, BlockAtTheVeryEndShowsOkWhileItStillRuns) {
+TEST_F(GuideWindow, BlockAtTheVeryEndHoldsOkBackUntilItHasEnded) {
     start(example("block-at-end"));
     tick();
     tick();
-    EXPECT_TRUE(finished());
     EXPECT_EQ(1, record_->running);
     ASSERT_TRUE(runUntil([this] { return label() == "installed "; }, 20));
+    tick();
+    EXPECT_FALSE(finished());
+    ASSERT_TRUE(runUntil([this] { return record_->running == 0; }, 20));
+    EXPECT_FALSE(finished());
+    tick();
+    EXPECT_TRUE(finished());
+    EXPECT_DOUBLE_EQ(1.0, barFraction());
 }
 
 TEST_F(GuideWindow, ReadsOneLineEveryFiftyMilliseconds) {
-    std::string script;
-    for (int i = 1; i <= 20; ++i)
-        script += "#text=Step " + std::to_string(i) + "\n";
-    double started = now();
-    start(script);
-    ASSERT_TRUE(runUntil([this] { return finished(); }, 30));
-    // Twenty ticks of at least 50 ms each.
-    EXPECT_GE(now() - started, 0.95);
+    start("#text=Step 1\n#text=Step 2\n");
+    EXPECT_TRUE(firesEvery(record_->timer, 50, built_.first, built_.second));
+    tick();
+    EXPECT_EQ("Step 1", barText());
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ TEST(ManPage, IsInstalledWithTheProgram) {
     struct stat program;
     ASSERT_EQ(0, stat((prefix / "bin/Ostrel").c_str(), &program));
     EXPECT_TRUE(program.st_mode & S_IXUSR);
-    EXPECT_EQ(readFile(OSTREL_PROGRAM_FILE), readFile(prefix / "bin/Ostrel"));
+    EXPECT_EQ(readFile(OSTREL_PROGRAM), readFile(prefix / "bin/Ostrel"));
 }
 
 }  // namespace

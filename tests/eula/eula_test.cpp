@@ -16,13 +16,6 @@
 
 namespace {
 
-struct DialogParts {
-    GtkWidget* chooser = nullptr;
-    GtkWidget* scrolled = nullptr;
-    GtkWidget* textView = nullptr;
-    GtkWidget* button = nullptr;
-};
-
 // The children of a box packed from its start, in packing order.
 std::vector<GtkWidget*> startPacked(GtkWidget* box) {
     std::vector<GtkWidget*> packed;
@@ -38,43 +31,6 @@ std::vector<GtkWidget*> startPacked(GtkWidget* box) {
     return packed;
 }
 
-DialogParts partsOf(GtkWidget* dialog) {
-    DialogParts parts;
-    for (GtkWidget* child : startPacked(gtk_dialog_get_content_area(GTK_DIALOG(dialog)))) {
-        if (GTK_IS_COMBO_BOX(child))
-            parts.chooser = child;
-        else if (GTK_IS_SCROLLED_WINDOW(child))
-            parts.scrolled = child;
-        else if (GTK_IS_BUTTON(child))
-            parts.button = child;
-    }
-    if (parts.scrolled)
-        parts.textView = gtk_bin_get_child(GTK_BIN(parts.scrolled));
-    return parts;
-}
-
-std::vector<std::string> entries(GtkWidget* chooser) {
-    std::vector<std::string> names;
-    GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(chooser));
-    GtkTreeIter iter;
-    for (gboolean more = gtk_tree_model_get_iter_first(model, &iter); more;
-         more = gtk_tree_model_iter_next(model, &iter)) {
-        gchar* name = nullptr;
-        gtk_tree_model_get(model, &iter, 0, &name, -1);
-        names.emplace_back(name ? name : "");
-        g_free(name);
-    }
-    return names;
-}
-
-std::string shownText(GtkWidget* textView) {
-    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(textView));
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(buffer, &start, &end);
-    GCharPtr text(gtk_text_buffer_get_text(buffer, &start, &end, FALSE));
-    return text.get();
-}
-
 gboolean quitAfterTimeout(gpointer timedOut) {
     *static_cast<bool*>(timedOut) = true;
     gtk_main_quit();
@@ -86,7 +42,8 @@ gboolean quitAfterTimeout(gpointer timedOut) {
 bool runMainLoop(GSourceFunc action, gpointer data, double seconds) {
     bool timedOut = false;
     g_idle_add(action, data);
-    guint guard = g_timeout_add(static_cast<guint>(seconds * 1000), quitAfterTimeout, &timedOut);
+    guint guard =
+        g_timeout_add(static_cast<guint>(seconds * 1000 * timeScale()), quitAfterTimeout, &timedOut);
     gtk_main();
     if (!timedOut)
         g_source_remove(guard);
@@ -114,15 +71,15 @@ protected:
 
     // Builds the dialog and keeps what it printed meanwhile.
     void build() {
-        fflush(stdout);
-        testing::internal::CaptureStdout();
-        dialog = create_eula();
-        fflush(stdout);
-        printed = testing::internal::GetCapturedStdout();
+        {
+            CapturedStdout out;
+            dialog = create_eula();
+            printed = out.text();
+        }
         ASSERT_NE(nullptr, dialog);
         // Cleared when the dialog is destroyed, so that no test touches a dead one.
         g_object_add_weak_pointer(G_OBJECT(dialog), reinterpret_cast<gpointer*>(&dialog));
-        parts = partsOf(dialog);
+        parts = licenceParts(dialog);
         ASSERT_NE(nullptr, parts.chooser);
         ASSERT_NE(nullptr, parts.textView);
         ASSERT_NE(nullptr, parts.button);
@@ -130,16 +87,14 @@ protected:
 
     // Activates a chooser entry as the user would and returns what that printed.
     std::string choose(int index) {
-        fflush(stdout);
-        testing::internal::CaptureStdout();
+        CapturedStdout out;
         gtk_combo_box_set_active(GTK_COMBO_BOX(parts.chooser), index);
-        fflush(stdout);
-        return testing::internal::GetCapturedStdout();
+        return out.text();
     }
 
     TempDir dir;
     GtkWidget* dialog = nullptr;
-    DialogParts parts;
+    LicenceParts parts;
     std::string printed;
 
 private:
@@ -229,11 +184,9 @@ TEST_F(LicenceDialog, BuildsNothingWithoutLicenceText) {
     dir.write("eula/English", "The licence.\n");
     ASSERT_EQ(nullptr, m_pBufferEULA);
     GList* before = gtk_window_list_toplevels();
-    fflush(stdout);
-    testing::internal::CaptureStdout();
+    CapturedStdout out;
     EXPECT_EQ(nullptr, create_eula());
-    fflush(stdout);
-    EXPECT_EQ("", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("", out.text());
     GList* after = gtk_window_list_toplevels();
     EXPECT_EQ(g_list_length(before), g_list_length(after));
     g_list_free(before);

@@ -10,7 +10,7 @@
 namespace {
 
 const std::string kSource = OSTREL_SOURCE_DIR;
-const std::string kProgram = OSTREL_PROGRAM_FILE;
+const std::string kProgram = OSTREL_PROGRAM;
 // What runs a program of the build's architecture here: nothing, or an emulator.
 const std::string kEmulator(OSTREL_EMULATOR);  // NOLINT(readability-redundant-string-init): empty without one
 

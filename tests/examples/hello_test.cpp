@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "examples/run_installer.h"
 #include "support/support.h"
 
 namespace {

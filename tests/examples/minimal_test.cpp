@@ -1,7 +1,6 @@
 // The minimal example installer, run end to end with its windows and silently.
 #include <gtest/gtest.h>
 
-#include "examples/run_installer.h"
 #include "support/support.h"
 
 namespace {

@@ -23,8 +23,8 @@ int ticksUntilFinished(ProgressState* record, int limit) {
         if (!fireSource(record->timer))
             return tick;
         // An asynchronous block keeps the interpreter waiting for its output.
-        for (double end = now() + 30; record->running && now() < end; pause(0.01))
-            fireSource(record->outputTimer);
+        if (record->running)
+            waitUntil([&] { return !fireSource(record->outputTimer); }, 30);
     }
     return -1;
 }
@@ -118,7 +118,7 @@ TEST(RandomBytes, BuiltProgramFinishesOnRandomScriptsInBothModes) {
         Program program(dir.path(), {});
         WindowId window = findWindow(program.pid(), "", 60);
         ASSERT_NE(0u, window) << program.err();
-        EXPECT_EQ(0, clickOkUntilExit(program, window, 30));
+        EXPECT_EQ(0, finishWithOk(program, window));
 
         // Silent mode hands the bytes to the shell, which rejects them; the program still ends.
         EXPECT_EQ(0, runProgram(dir.path(), {"-s"}, {}, 60).status);
@@ -133,7 +133,7 @@ TEST(NulBytes, NulInADirectiveLineEndsTheReadableScript) {
     Program program(dir.path(), {});
     WindowId window = findWindow(program.pid(), "Before", 60);
     ASSERT_NE(0u, window) << program.err();
-    EXPECT_EQ(0, clickOkUntilExit(program, window, 30));
+    EXPECT_EQ(0, finishWithOk(program, window));
     EXPECT_FALSE(fileExists(dir / "after.txt"));
 }
 
@@ -147,7 +147,7 @@ TEST(NulBytes, NulInABlockRunsTheLinesBeforeItAndNothingAfter) {
     ASSERT_TRUE(program.waitForOutput("one \n", 60)) << program.err();
     WindowId window = findWindow(program.pid(), "", 10);
     ASSERT_NE(0u, window);
-    EXPECT_EQ(0, clickOkUntilExit(program, window, 30));
+    EXPECT_EQ(0, finishWithOk(program, window));
     EXPECT_EQ("Warning:  EULA not found\none \n", program.out());
     EXPECT_FALSE(fileExists(dir / "after.txt"));
 }
@@ -168,7 +168,7 @@ TEST(NulBytes, NulInScriptOutputCutsOnlyThatLine) {
     Program program(dir.path(), {});
     WindowId window = findWindow(program.pid(), "After", 60);
     ASSERT_NE(0u, window) << program.err();
-    EXPECT_EQ(0, clickOkUntilExit(program, window, 30));
+    EXPECT_EQ(0, finishWithOk(program, window));
     EXPECT_EQ("Warning:  EULA not found\na\nc \n", program.out());
 }
 
@@ -201,7 +201,7 @@ TEST(CarriageReturns, CrLfBlockLinesReachBashWithTheCarriageReturn) {
     Program program(dir.path(), {});
     WindowId window = findWindow(program.pid(), "After\r", 60);
     ASSERT_NE(0u, window) << program.out() << program.err();
-    EXPECT_EQ(0, clickOkUntilExit(program, window, 30));
+    EXPECT_EQ(0, finishWithOk(program, window));
     EXPECT_EQ("Warning:  EULA not found\none  \n[two\r]", program.out());
     EXPECT_TRUE(fileExists(dir / "made\r"));
     EXPECT_FALSE(fileExists(dir / "made"));

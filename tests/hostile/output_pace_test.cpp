@@ -1,30 +1,24 @@
-// A block that prints far faster than the output monitor shows: every line is shown and
-// echoed in order at ten lines a second, and the run goes on after the last of them.
+// A block that prints far faster than the output monitor shows: every line is shown and echoed
+// in order, one a tick, and the run goes on after the last of them. The pace itself, ten
+// lines a second, is measured by make bench.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "hostile/hostile.h"
 #include "support/support.h"
 
-TEST(OutputPace, ThousandQuickLinesAreAllEchoedInOrderAtTenASecond) {
+TEST(OutputPace, QuickLinesAreAllEchoedInOrderBeforeTheRunGoesOn) {
     TempDir dir;
-    dir.write("installer", "#script_start\nseq -f line-%g 1 1000\n#script_end\n#title=After\n");
+    dir.write("installer", "#script_start\nseq -f line-%g 1 40\n#script_end\n#title=After\n");
     Program program(dir.path(), {});
     ASSERT_TRUE(program.waitForOutput("line-1 \n", 60)) << program.err();
-    double first = now();
-    ASSERT_TRUE(program.waitForOutput("line-1000 \n", 250)) << program.out();
-    double seconds = now() - first;
-    RecordProperty("seconds", std::to_string(seconds));
-    // 999 intervals of at least 100 ms; a loaded machine only makes it slower.
-    EXPECT_GE(seconds, 99.0);
-    EXPECT_LT(seconds, 200.0);
-
-    WindowId window = findWindow(program.pid(), "After", 30);
+    // The shell is done long before its lines have been shown.
+    EXPECT_EQ(std::string::npos, program.out().find("line-40 \n"));
+    WindowId window = findWindow(program.pid(), "After", 60);
     ASSERT_NE(0u, window);
-    EXPECT_EQ(0, clickOkUntilExit(program, window, 30));
+    EXPECT_EQ(0, finishWithOk(program, window));
     std::string expected = "Warning:  EULA not found\n";
-    for (int i = 1; i <= 1000; ++i)
+    for (int i = 1; i <= 40; ++i)
         expected += "line-" + std::to_string(i) + " \n";
     EXPECT_EQ(expected, program.out());
 }

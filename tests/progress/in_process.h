@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <stdio.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <string>
@@ -14,11 +15,6 @@
 #include "buffers/owned.h"
 #include "progress/progress.h"
 #include "support/support.h"
-
-// Seconds that a wait may take at most; longer under an emulator.
-inline double patience(double seconds) {
-    return seconds * OSTREL_SLOWNESS;
-}
 
 // Counts the warnings and critical messages of every log domain while it lives.
 class WarningCounter {
@@ -57,7 +53,9 @@ protected:
         ASSERT_EQ(0, chdir(dir.path().c_str()));
         ASSERT_EQ(1, readScript("./installer"));
         m_pBufferIndex = m_pBuffer;
+        built.first = g_get_monotonic_time();
         record = create_progress();
+        built.second = g_get_monotonic_time();
         window = record->window;
         g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&window));
     }
@@ -77,16 +75,17 @@ protected:
     // One tick of the output monitor.
     gboolean monitorTick() { return fireSource(record->outputTimer); }
 
-    // Monitor ticks, a pause before each, until the label shows something other than `shown`
-    // or the output ends; the label's new text.
+    // Monitor ticks until the label shows something other than `shown` or the output ends;
+    // the label's new text.
     std::string nextShown(const std::string& shown) {
-        double end = now() + patience(10);
-        while (now() < end) {
-            pause(0.05);
-            if (!monitorTick() || labelText() != shown)
-                break;
-        }
+        waitUntil([&] { return !monitorTick() || labelText() != shown; }, 10);
         return labelText();
+    }
+    // Makes the block look quiet since `seconds` ago to the monitor, whose clock is the time
+    // of the last output.
+    void quietFor(int seconds) {
+        gettimeofday(&record->lastOutput, nullptr);
+        record->lastOutput.tv_sec -= seconds;
     }
 
     std::string labelText() const { return gtk_label_get_text(GTK_LABEL(record->label)); }
@@ -106,6 +105,7 @@ protected:
 
     TempDir dir;
     ProgressState* record = nullptr;
-    GtkWidget* window = nullptr;  // cleared when the window is destroyed
+    std::pair<gint64, gint64> built;  // the monotonic clock before and after the window was built
+    GtkWidget* window = nullptr;      // cleared when the window is destroyed
     std::string oldDirectory;
 };

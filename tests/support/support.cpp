@@ -1,4 +1,4 @@
-// Helpers for the tests: files, processes, X windows and GLib sources.
+// Helpers for the tests: files, processes, the test's own X display and GLib sources.
 #include "support/support.h"
 
 #include <errno.h>
@@ -7,19 +7,23 @@
 #include <gtk/gtk.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "buffers/owned.h"
 
 // Xlib's macros (None, Bool, Status) would clash with the test framework: include it last.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 
 namespace {
 
@@ -38,16 +42,25 @@ int statusOf(int raw) {
     return 128 + WTERMSIG(raw);
 }
 
-// Starts argv in directory with the given descriptors; the child's pid, or -1.
+// In the child: a process group of its own, so that it can be ended with all it started, and
+// an end of its own should this test process die first.
+void ownGroup(gpointer signal) {
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, GPOINTER_TO_INT(signal));
+}
+
+// Starts argv in directory with the given descriptors (-1: this process's own); the child's
+// pid, or -1. With `group`, the child leads a process group of its own.
 pid_t spawn(const std::vector<std::string>& words, const std::string& directory, char** environment, int in,
-            int out, int err, bool keepDescriptors = false) {
+            int out, int err, bool group = false, bool keepDescriptors = false) {
     std::vector<char*> argv = argvOf(words);
     GPid pid = -1;
     GError* error = nullptr;
     auto flags = static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH |
                                           (keepDescriptors ? G_SPAWN_LEAVE_DESCRIPTORS_OPEN : 0));
     if (!g_spawn_async_with_fds(directory.empty() ? nullptr : directory.c_str(), argv.data(), environment,
-                                flags, nullptr, nullptr, &pid, in, out, err, &error)) {
+                                flags, group ? ownGroup : nullptr, GINT_TO_POINTER(SIGKILL), &pid, in, out,
+                                err, &error)) {
         ADD_FAILURE() << "cannot start " << words[0] << ": " << error->message;
         g_error_free(error);
         return -1;
@@ -55,45 +68,11 @@ pid_t spawn(const std::vector<std::string>& words, const std::string& directory,
     return pid;
 }
 
-Display* display();
-
-XErrorHandler toolkitErrorHandler = nullptr;
-
-// Windows of other programs may vanish between two requests about them: an error on our own
-// connection means "no such window", while the toolkit's connection keeps its own handler.
-int ignoreOwnErrors(Display* connection, XErrorEvent* error) {
-    if (connection == display())
-        return 0;
-    return toolkitErrorHandler ? toolkitErrorHandler(connection, error) : 0;
-}
-
-Display* display() {
-    static Display* connection = [] {
-        Display* opened = XOpenDisplay(nullptr);
-        toolkitErrorHandler = XSetErrorHandler(ignoreOwnErrors);
-        return opened;
-    }();
-    return connection;
-}
-
-Atom atom(const char* name) {
-    return XInternAtom(display(), name, False);
-}
-
-// The value of a CARDINAL property, or -1.
-long cardinal(Window window, const char* name) {
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    long value = -1;
-    if (XGetWindowProperty(display(), window, atom(name), 0, 1, False, XA_CARDINAL, &type, &format, &count,
-                           &after, &data) == Success &&
-        data && count == 1)
-        value = *reinterpret_cast<long*>(data);
-    if (data)
-        XFree(data);
-    return value;
+int waitFor(pid_t pid) {
+    int raw = 0;
+    while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    return statusOf(raw);
 }
 
 std::string capture(const std::vector<std::string>& words) {
@@ -104,8 +83,7 @@ std::string capture(const std::vector<std::string>& words) {
     close(out);
     if (pid < 0)
         return "";
-    int raw = 0;
-    waitpid(pid, &raw, 0);
+    waitFor(pid);
     return readFile(path);
 }
 
@@ -143,13 +121,86 @@ void checkForMemoryErrors(const std::string& err) {
     }
 }
 
+// --- The display -------------------------------------------------------------------------
+
+Display* connection = nullptr;
+XErrorHandler toolkitErrorHandler = nullptr;
+
+// Windows of the program under test vanish between two requests about them: an error on our
+// own connection means "gone", while the toolkit's connection keeps its own handler.
+int errorHandler(Display* display, XErrorEvent* error) {
+    if (display == connection)
+        return 0;
+    return toolkitErrorHandler ? toolkitErrorHandler(display, error) : 0;
+}
+
+Display* display() {
+    if (!connection) {
+        fprintf(stderr, "this test needs a display: it must not be labelled as running without one\n");
+        abort();
+    }
+    return connection;
+}
+
+Atom atom(const char* name) {
+    return XInternAtom(display(), name, False);
+}
+
+// The value of a CARDINAL property, or -1.
+long cardinal(Window window, const char* name) {
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    long value = -1;
+    if (XGetWindowProperty(display(), window, atom(name), 0, 1, False, XA_CARDINAL, &type, &format, &count,
+                           &after, &data) == Success &&
+        data && count == 1)
+        value = *reinterpret_cast<long*>(data);
+    if (data)
+        XFree(data);
+    return value;
+}
+
+pid_t xvfb = -1;
+
+void stopXvfb() {
+    if (xvfb > 0) {
+        kill(xvfb, SIGTERM);
+        waitFor(xvfb);
+    }
+}
+
+void startXvfb() {
+    int fds[2];
+    if (pipe(fds) != 0)
+        abort();
+    // Ended with this process even when it is killed, so that no server outlives its test.
+    xvfb = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24", "-nolisten",
+                  "tcp", "-noreset"},
+                 "", nullptr, -1, -1, -1, true, true);
+    close(fds[1]);
+    char number[16] = {0};
+    ssize_t got = read(fds[0], number, sizeof number - 1);
+    close(fds[0]);
+    if (xvfb < 0 || got <= 0) {
+        fprintf(stderr, "Xvfb could not be started: is it installed (package xvfb)?\n");
+        abort();
+    }
+    atexit(stopXvfb);
+    std::string name = ":" + std::string(number, strcspn(number, "\n"));
+    setenv("DISPLAY", name.c_str(), 1);
+}
+
+// Where the window's point (x, y) is on the screen; false when the window is gone.
+bool onScreen(WindowId window, int x, int y, int* rootX, int* rootY) {
+    Window child;
+    return XTranslateCoordinates(display(), window, DefaultRootWindow(display()), x, y, rootX, rootY, &child);
+}
+
 }  // namespace
 
-double timeScale() {
-    const char* text = getenv("OSTREL_TIME_SCALE");
-    double scale = text ? g_ascii_strtod(text, nullptr) : 1.0;
-    return scale >= 1.0 ? scale : 1.0;
-}
+// --- Files and time ------------------------------------------------------------------------
 
 TempDir::TempDir() {
     char pattern[] = "/tmp/ostrel-test-XXXXXX";
@@ -176,6 +227,44 @@ void TempDir::write(const std::string& name, const std::string& bytes, mode_t mo
     chmod(path.c_str(), mode);
 }
 
+InDirectory::InDirectory(const std::string& path) {
+    GCharPtr old(g_get_current_dir());
+    old_ = old.get();
+    EXPECT_EQ(0, chdir(path.c_str())) << path;
+}
+
+InDirectory::~InDirectory() {
+    EXPECT_EQ(0, chdir(old_.c_str()));
+}
+
+double timeScale() {
+    const char* text = getenv("OSTREL_TIME_SCALE");
+    double scale = text ? g_ascii_strtod(text, nullptr) : 1.0;
+    if (scale < 1.0)
+        scale = 1.0;
+    return strlen(OSTREL_EMULATOR) != 0 ? 6 * scale : scale;
+}
+
+double now() {
+    struct timespec time;
+    clock_gettime(CLOCK_MONOTONIC, &time);
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
+}
+
+void pause(double seconds) {
+    g_usleep(static_cast<gulong>(seconds * 1e6));
+}
+
+bool waitUntil(const std::function<bool()>& condition, double seconds) {
+    double end = now() + seconds * timeScale();
+    while (!condition()) {
+        if (now() > end)
+            return false;
+        pause(0.02);
+    }
+    return true;
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::ostringstream text;
@@ -188,10 +277,19 @@ bool fileExists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
+size_t occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+
+// --- Processes -----------------------------------------------------------------------------
+
 Program::Program(const std::string& directory, const std::vector<std::string>& arguments,
                  const std::vector<std::string>& environment) {
     std::vector<std::string> words = wrapperWords();
-    if (std::strlen(OSTREL_EMULATOR) != 0)
+    if (strlen(OSTREL_EMULATOR) != 0)
         words.emplace_back(OSTREL_EMULATOR);
     words.emplace_back(OSTREL_PROGRAM);
     words.insert(words.end(), arguments.begin(), arguments.end());
@@ -207,7 +305,7 @@ Program::Program(const std::string& directory, const std::vector<std::string>& a
     int in = open("/dev/null", O_RDONLY);
     int out = open((files_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int err = open((files_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_ = spawn(words, directory, env, in, out, err);
+    pid_ = spawn(words, directory, env, in, out, err, true);
     close(in);
     close(out);
     close(err);
@@ -215,10 +313,12 @@ Program::Program(const std::string& directory, const std::vector<std::string>& a
 }
 
 Program::~Program() {
-    if (running()) {
-        kill(pid_, SIGKILL);
-        wait(10);
-    }
+    if (pid_ < 0)
+        return;
+    // The shells and whatever they left behind are in the program's group.
+    kill(-pid_, SIGKILL);
+    if (status_ < 0)
+        waitFor(pid_);
 }
 
 std::string Program::out() const {
@@ -230,13 +330,7 @@ std::string Program::err() const {
 }
 
 bool Program::waitForOutput(const std::string& text, double seconds) const {
-    double end = now() + seconds * timeScale();
-    while (out().find(text) == std::string::npos) {
-        if (now() > end)
-            return false;
-        pause(0.02);
-    }
-    return true;
+    return waitUntil([&] { return out().find(text) != std::string::npos; }, seconds);
 }
 
 bool Program::running() {
@@ -252,18 +346,11 @@ bool Program::running() {
 }
 
 int Program::wait(double seconds) {
-    double end = now() + seconds * timeScale();
-    while (running()) {
-        if (now() > end) {
-            kill(pid_, SIGKILL);
-            int raw = 0;
-            waitpid(pid_, &raw, 0);
-            status_ = statusOf(raw);
-            return -1;
-        }
-        pause(0.01);
-    }
-    return status_;
+    if (waitUntil([this] { return !running(); }, seconds))
+        return status_;
+    kill(-pid_, SIGKILL);
+    status_ = waitFor(pid_);
+    return -1;
 }
 
 Result runProgram(const std::string& directory, const std::vector<std::string>& arguments,
@@ -275,22 +362,35 @@ Result runProgram(const std::string& directory, const std::vector<std::string>& 
 
 int runCommand(const std::vector<std::string>& argv) {
     pid_t pid = spawn(argv, "", nullptr, -1, -1, -1);
-    if (pid < 0)
-        return -1;
-    int raw = 0;
-    waitpid(pid, &raw, 0);
-    return statusOf(raw);
+    return pid < 0 ? -1 : waitFor(pid);
 }
 
 std::string commandOutput(const std::vector<std::string>& argv) {
     return capture(argv);
 }
 
-std::string programPath() {
-    return OSTREL_PROGRAM;
+namespace {
+
+int capturing = 0;
+
+// The test framework reports on standard output: while a test captures it, failures would go
+// unseen, so they are written to standard error as well.
+class FailuresWhileCapturing : public testing::EmptyTestEventListener {
+    void OnTestPartResult(const testing::TestPartResult& result) override {
+        if (capturing && result.failed())
+            fprintf(stderr, "%s:%d: Failure (while standard output was captured)\n%s\n",
+                    result.file_name() ? result.file_name() : "?", result.line_number(), result.message());
+    }
+};
+
+}  // namespace
+
+void reportFailuresWhileCapturing() {
+    testing::UnitTest::GetInstance()->listeners().Append(new FailuresWhileCapturing);
 }
 
 CapturedStdout::CapturedStdout() {
+    ++capturing;
     fflush(stdout);
     saved_ = dup(STDOUT_FILENO);
     int file = open((files_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -302,6 +402,7 @@ CapturedStdout::~CapturedStdout() {
     fflush(stdout);
     dup2(saved_, STDOUT_FILENO);
     close(saved_);
+    --capturing;
 }
 
 std::string CapturedStdout::text() const {
@@ -309,26 +410,42 @@ std::string CapturedStdout::text() const {
     return readFile(files_ / "stdout");
 }
 
+// --- The display and its windows -----------------------------------------------------------
+
+void prepareDisplay(int* argc, char*** argv) {
+    if (getenv("OSTREL_NO_DISPLAY")) {
+        unsetenv("DISPLAY");
+        return;
+    }
+    startXvfb();
+    gtk_init(argc, argv);
+    connection = XOpenDisplay(nullptr);
+    if (!connection) {
+        fprintf(stderr, "cannot open the test display %s\n", getenv("DISPLAY"));
+        abort();
+    }
+    toolkitErrorHandler = XSetErrorHandler(errorHandler);
+}
+
 WindowId findWindow(pid_t pid, const std::string& title, double seconds) {
-    double end = now() + seconds * timeScale();
-    do {
-        Window root, parent, *children = nullptr;
-        unsigned int count = 0;
-        XSync(display(), False);
-        XQueryTree(display(), DefaultRootWindow(display()), &root, &parent, &children, &count);
-        WindowId found = 0;
-        for (unsigned int i = 0; i < count && !found; ++i) {
-            if (cardinal(children[i], "_NET_WM_PID") == pid && windowMapped(children[i]) &&
-                (title.empty() || windowTitle(children[i]) == title))
-                found = children[i];
-        }
-        if (children)
-            XFree(children);
-        if (found)
-            return found;
-        pause(0.05);
-    } while (now() < end);
-    return 0;
+    WindowId found = 0;
+    waitUntil(
+        [&] {
+            Window root, parent, *children = nullptr;
+            unsigned int count = 0;
+            XSync(display(), False);
+            XQueryTree(display(), DefaultRootWindow(display()), &root, &parent, &children, &count);
+            for (unsigned int i = 0; i < count && !found; ++i) {
+                if (cardinal(children[i], "_NET_WM_PID") == pid && windowMapped(children[i]) &&
+                    (title.empty() || windowTitle(children[i]) == title))
+                    found = children[i];
+            }
+            if (children)
+                XFree(children);
+            return found != 0;
+        },
+        seconds);
+    return found;
 }
 
 std::string windowTitle(WindowId window) {
@@ -348,7 +465,8 @@ std::string windowTitle(WindowId window) {
 
 Geometry windowGeometry(WindowId window) {
     XWindowAttributes attributes;
-    XGetWindowAttributes(display(), window, &attributes);
+    if (!XGetWindowAttributes(display(), window, &attributes))
+        return {0, 0, 0, 0};
     return {attributes.x, attributes.y, attributes.width, attributes.height};
 }
 
@@ -361,14 +479,34 @@ std::string windowProperty(WindowId window, const std::string& name) {
     return capture({"xprop", "-id", std::to_string(window), name});
 }
 
-void clickAt(WindowId window, int x, int y) {
-    std::string id = std::to_string(window);
-    runCommand({"xdotool", "mousemove", "--window", id, std::to_string(x), std::to_string(y), "click", "1"});
+bool clickAt(WindowId window, int x, int y) {
+    int rootX, rootY;
+    if (!onScreen(window, x, y, &rootX, &rootY))
+        return false;
+    XTestFakeMotionEvent(display(), -1, rootX, rootY, CurrentTime);
+    XTestFakeButtonEvent(display(), 1, True, CurrentTime);
+    XTestFakeButtonEvent(display(), 1, False, CurrentTime);
+    XSync(display(), False);
+    return true;
 }
 
-void pressKey(WindowId window, const std::string& key) {
-    std::string id = std::to_string(window);
-    runCommand({"xdotool", "windowfocus", "--sync", id, "key", "--clearmodifiers", key});
+bool pressKey(WindowId window, const std::string& key) {
+    KeyCode code = XKeysymToKeycode(display(), XStringToKeysym(key.c_str()));
+    if (code == 0) {
+        ADD_FAILURE() << "no key " << key;
+        return false;
+    }
+    XSetInputFocus(display(), window, RevertToParent, CurrentTime);
+    XSync(display(), False);
+    Window focus;
+    int revert;
+    XGetInputFocus(display(), &focus, &revert);
+    if (focus != window)
+        return false;
+    XTestFakeKeyEvent(display(), code, True, CurrentTime);
+    XTestFakeKeyEvent(display(), code, False, CurrentTime);
+    XSync(display(), False);
+    return true;
 }
 
 void requestClose(WindowId window) {
@@ -398,6 +536,106 @@ std::string pixelColour(WindowId window, int x, int y) {
     return text;
 }
 
+// --- The installer's windows ---------------------------------------------------------------
+
+bool okShown(WindowId progress) {
+    // The button's right border stands where, without it, the window is plain background.
+    Geometry window = windowGeometry(progress);
+    return window.width > 0 && pixelColour(progress, window.width - 11, window.height - 20) !=
+                                   pixelColour(progress, window.width - 4, window.height - 20);
+}
+
+int finishWithOk(Program& program, WindowId progress) {
+    if (!waitUntil([&] { return okShown(progress) || !program.running(); }, 60) || !program.running())
+        return -1;
+    // A click that comes while the window is busy is lost: click until the program ends.
+    waitUntil(
+        [&] {
+            Geometry window = windowGeometry(progress);
+            clickAt(progress, window.width / 2, window.height - 18);
+            return waitUntil([&] { return !program.running(); }, 1);
+        },
+        60);
+    return program.wait(1);
+}
+
+bool acceptLicence(WindowId dialog) {
+    return waitUntil(
+        [dialog] {
+            Geometry window = windowGeometry(dialog);
+            clickAt(dialog, window.width / 2, window.height - 27);
+            return waitUntil([dialog] { return !windowMapped(dialog); }, 1);
+        },
+        60);
+}
+
+Result runWithWindows(const std::string& directory, const std::vector<std::string>& environment,
+                      const std::string& last) {
+    Program program(directory, {}, environment);
+    if (fileExists(directory + "/eula/English")) {
+        WindowId dialog = findWindow(program.pid(), "License Agreement", 30);
+        EXPECT_NE(0u, dialog) << "no licence dialog";
+        EXPECT_TRUE(dialog && acceptLicence(dialog)) << "the licence dialog did not go";
+    }
+    WindowId window = findWindow(program.pid(), "", 30);
+    EXPECT_NE(0u, window) << "no progress window";
+    if (!last.empty()) {
+        EXPECT_TRUE(program.waitForOutput(last, 60)) << program.out();
+    }
+    int status = window ? finishWithOk(program, window) : program.wait(5);
+    return {status, program.out(), program.err()};
+}
+
+// --- The licence dialog in this process ----------------------------------------------------
+
+LicenceParts licenceParts(GtkWidget* dialog) {
+    LicenceParts parts;
+    GList* children =
+        gtk_container_get_children(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(dialog))));
+    for (GList* node = children; node; node = node->next) {
+        GtkWidget* child = GTK_WIDGET(node->data);
+        if (GTK_IS_COMBO_BOX(child))
+            parts.chooser = child;
+        else if (GTK_IS_SCROLLED_WINDOW(child))
+            parts.scrolled = child;
+        else if (GTK_IS_BUTTON(child))
+            parts.button = child;
+    }
+    g_list_free(children);
+    if (parts.scrolled)
+        parts.textView = gtk_bin_get_child(GTK_BIN(parts.scrolled));
+    return parts;
+}
+
+std::vector<std::string> entries(GtkWidget* chooser) {
+    std::vector<std::string> names;
+    GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(chooser));
+    GtkTreeIter iter;
+    for (gboolean more = gtk_tree_model_get_iter_first(model, &iter); more;
+         more = gtk_tree_model_iter_next(model, &iter)) {
+        gchar* name = nullptr;
+        gtk_tree_model_get(model, &iter, 0, &name, -1);
+        names.emplace_back(name ? name : "");
+        g_free(name);
+    }
+    return names;
+}
+
+std::string activeEntry(GtkWidget* chooser) {
+    GCharPtr name(gtk_combo_box_get_active_text(GTK_COMBO_BOX(chooser)));
+    return name ? name.get() : "";
+}
+
+std::string shownText(GtkWidget* textView) {
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(textView));
+    GtkTextIter start, end;
+    gtk_text_buffer_get_bounds(buffer, &start, &end);
+    GCharPtr text(gtk_text_buffer_get_text(buffer, &start, &end, FALSE));
+    return text.get();
+}
+
+// --- GLib sources --------------------------------------------------------------------------
+
 gboolean fireSource(guint id) {
     GSource* source = g_main_context_find_source_by_id(nullptr, id);
     if (!source) {
@@ -420,53 +658,16 @@ bool sourceExists(guint id) {
     return id != 0 && g_main_context_find_source_by_id(nullptr, id) != nullptr;
 }
 
+bool firesEvery(guint id, int milliseconds, gint64 from, gint64 to) {
+    GSource* source = g_main_context_find_source_by_id(nullptr, id);
+    if (!source)
+        return false;
+    // A timeout comes due its interval after the moment it was registered.
+    gint64 registered = g_source_get_ready_time(source) - gint64{milliseconds} * 1000;
+    return registered >= from && registered <= to;
+}
+
 void processEvents() {
     while (gtk_events_pending())
         gtk_main_iteration_do(FALSE);
-}
-
-double now() {
-    struct timespec time;
-    clock_gettime(CLOCK_MONOTONIC, &time);
-    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
-}
-
-void pause(double seconds) {
-    g_usleep(static_cast<gulong>(seconds * 1e6));
-}
-
-namespace {
-pid_t xvfb = -1;
-void stopXvfb() {
-    if (xvfb > 0) {
-        kill(xvfb, SIGTERM);
-        waitpid(xvfb, nullptr, 0);
-    }
-}
-}  // namespace
-
-void ensureDisplay() {
-    if (const char* name = getenv("DISPLAY")) {
-        if (Display* probe = XOpenDisplay(name)) {
-            XCloseDisplay(probe);
-            return;
-        }
-    }
-    int fds[2];
-    if (pipe(fds) != 0)
-        abort();
-    xvfb = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24", "-nolisten",
-                  "tcp", "-noreset"},
-                 "", nullptr, -1, -1, -1, true);
-    close(fds[1]);
-    char number[16] = {0};
-    ssize_t got = read(fds[0], number, sizeof number - 1);
-    close(fds[0]);
-    if (xvfb < 0 || got <= 0) {
-        fprintf(stderr, "no X display and Xvfb could not be started\n");
-        abort();
-    }
-    atexit(stopXvfb);
-    std::string name = ":" + std::string(number, strcspn(number, "\n"));
-    setenv("DISPLAY", name.c_str(), 1);
 }

@@ -1,12 +1,16 @@
 // Helpers for the tests: scratch directories, the built program run as a user would run it,
-// the windows it shows on the test display, and GLib sources fired by hand.
+// its windows on the test's own display, the licence dialog's parts, and GLib sources fired by
+// hand.
 #pragma once
 
 #include <glib.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
+
+typedef struct _GtkWidget GtkWidget;
 
 // A fresh directory, removed with everything in it at the end of the scope.
 class TempDir {
@@ -25,23 +29,43 @@ private:
     std::string path_;
 };
 
-// How much slower than usual the program under test runs ($OSTREL_TIME_SCALE, at least 1, e.g.
-// under valgrind); the waits for it are multiplied by this.
+// Makes a directory the working directory while the object lives.
+class InDirectory {
+public:
+    explicit InDirectory(const std::string& path);
+    ~InDirectory();
+    InDirectory(const InDirectory&) = delete;
+    InDirectory& operator=(const InDirectory&) = delete;
+
+private:
+    std::string old_;
+};
+
+// How much slower than natively the program under test runs: $OSTREL_TIME_SCALE (at least 1,
+// e.g. under valgrind), times 6 under an emulator. Every wait below is stretched by it.
 double timeScale();
+// Seconds on a monotonic clock.
+double now();
+// Sleeps without handling any event.
+void pause(double seconds);
+// Checks `condition` until it holds, for up to `seconds` times timeScale(); whether it held.
+bool waitUntil(const std::function<bool()>& condition, double seconds);
 
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
+// How often `part` occurs in `text`, not overlapping.
+size_t occurrences(const std::string& text, const std::string& part);
 
 // The built Ostrel (under the emulator for a foreign architecture, and under the words of
-// $OSTREL_WRAPPER, e.g. valgrind, when set), started in a directory, with standard input from
-// /dev/null and standard output and error going to files. Environment entries are
-// "NAME=value" to set and "NAME" to remove. A sanitizer or valgrind report on its standard
-// error fails the test. Its waits are stretched by timeScale().
+// $OSTREL_WRAPPER, e.g. valgrind, when set), started in a directory, in a process group of its
+// own, with standard input from /dev/null and standard output and error going to files.
+// Environment entries are "NAME=value" to set and "NAME" to remove. A sanitizer or valgrind
+// report on its standard error fails the test.
 class Program {
 public:
     Program(const std::string& directory, const std::vector<std::string>& arguments,
             const std::vector<std::string>& environment = {});
-    ~Program();  // kills the program if it still runs
+    ~Program();  // kills the program and everything it started that still runs
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
@@ -70,14 +94,13 @@ Result runProgram(const std::string& directory, const std::vector<std::string>& 
 
 // Runs a command from the PATH and waits; its exit status.
 int runCommand(const std::vector<std::string>& argv);
-
 // Runs a command from the PATH and waits; what it wrote to standard output.
 std::string commandOutput(const std::vector<std::string>& argv);
-// The path of the built program under test.
-std::string programPath();
 
 // Sends this process's standard output (descriptor 1) to a file while the object lives, so
 // that what the code under test prints can be checked without the test framework's output.
+// Failures meanwhile also go to standard error, once reportFailuresWhileCapturing() is set up.
+void reportFailuresWhileCapturing();
 class CapturedStdout {
 public:
     CapturedStdout();
@@ -92,23 +115,27 @@ private:
     int saved_ = -1;
 };
 
-// The test display's windows, as an X client sees them.
+// The test's display and its windows, as an X client sees them. A window that has gone is an
+// answer (no title, not mapped, a failed click), never an error.
 using WindowId = unsigned long;
 struct Geometry {
     int x, y, width, height;
 };
+// Starts an Xvfb of this process's own and the toolkit on it, or, with $OSTREL_NO_DISPLAY,
+// makes sure that nothing can reach a display.
+void prepareDisplay(int* argc, char*** argv);
 // A mapped top-level window of the process whose title is `title` (any title when empty);
-// 0 when none appeared within `seconds` (times timeScale()).
+// 0 when none appeared within `seconds`.
 WindowId findWindow(pid_t pid, const std::string& title, double seconds);
 std::string windowTitle(WindowId window);
 Geometry windowGeometry(WindowId window);
 bool windowMapped(WindowId window);
 // A property of the window as xprop prints it, e.g. "_NET_WM_STATE".
 std::string windowProperty(WindowId window, const std::string& name);
-// A left click at a point inside the window.
-void clickAt(WindowId window, int x, int y);
-// Focuses the window and presses a key, e.g. "Escape" or "Return".
-void pressKey(WindowId window, const std::string& key);
+// A left click at a point inside the window, as the pointer makes it; false when it is gone.
+bool clickAt(WindowId window, int x, int y);
+// Focuses the window and presses a key, e.g. "Escape" or "Up"; false when it is gone.
+bool pressKey(WindowId window, const std::string& key);
 // Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW).
 void requestClose(WindowId window);
 // Writes a PNG of the window; true on success.
@@ -116,19 +143,38 @@ bool screenshot(WindowId window, const std::string& path);
 // The colour of one pixel of the window, as "#rrggbb".
 std::string pixelColour(WindowId window, int x, int y);
 
+// The finished progress window's "OK" button is drawn.
+bool okShown(WindowId progress);
+// Waits for "OK" in the progress window and clicks it until the program ends; its exit status,
+// or -1 when the button never came or clicking did not end the program.
+int finishWithOk(Program& program, WindowId progress);
+// Clicks "Accept" in the licence dialog until it has gone; whether it went.
+bool acceptLicence(WindowId dialog);
+// Runs the installer in `directory` with its windows: accepts the licence when there is one,
+// waits for `last` on the output when given (clicking "OK" early would cut short a block that
+// still runs), then clicks "OK".
+Result runWithWindows(const std::string& directory, const std::vector<std::string>& environment = {},
+                      const std::string& last = "");
+
+// The licence dialog built in this process: its widgets, its entries and what it shows.
+struct LicenceParts {
+    GtkWidget* chooser = nullptr;
+    GtkWidget* scrolled = nullptr;
+    GtkWidget* textView = nullptr;
+    GtkWidget* button = nullptr;
+};
+LicenceParts licenceParts(GtkWidget* dialog);
+std::vector<std::string> entries(GtkWidget* chooser);
+std::string activeEntry(GtkWidget* chooser);
+std::string shownText(GtkWidget* textView);
+
 // Runs the callback of a registered GLib source once, as the main loop would, and removes
 // the source when the callback asks to stop. Returns the callback's result.
 gboolean fireSource(guint id);
 // Whether a source with this id is still registered.
 bool sourceExists(guint id);
+// Whether the timeout source `id`, registered between the monotonic times `from` and `to` and
+// not fired by the main loop since, comes due every `milliseconds`.
+bool firesEvery(guint id, int milliseconds, gint64 from, gint64 to);
 // Handles the toolkit's pending events without waiting.
 void processEvents();
-
-// Seconds on a monotonic clock.
-double now();
-// Sleeps without handling any event.
-void pause(double seconds);
-
-// Makes sure there is an X display to test on: $DISPLAY when it works, else an Xvfb started
-// here and stopped when the tests end.
-void ensureDisplay();
