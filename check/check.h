@@ -49,6 +49,7 @@ struct Script {
     GArray* blocks;     // Block
     int nulLine;        // line of the first NUL byte, or 0
     int unfinished;     // line after the last line feed that holds bytes, or 0
+    int exitLine;       // line of the #Ostrel_Exit that ends the window's reading, or 0
 };
 
 // Reads the script at path with readScript and walks it as the interpreter does. False, with

@@ -75,6 +75,8 @@ void walk(Script* script) {
         } else {
             addLine(script, number, text, length,
                     control.directive == Directive::None ? LineRole::Outside : LineRole::Directive, -1);
+            if (control.directive == Directive::Exit && !script->exitLine)
+                script->exitLine = number;
         }
         if (scriptFinished(cursor, m_pBuffer, m_nBuffer))
             break;
@@ -255,6 +257,9 @@ void checkBlockLine(const Script& script, const ScriptLine& line) {
 }
 
 void checkBlock(const Script& script, const Block& block) {
+    // The window never reads a block after the exit directive; silent mode runs it as it is.
+    if (script.exitLine && block.open > script.exitLine)
+        return;
     // A block cut short by a NUL byte or a last line without line feed has its own finding.
     bool cut = script.nulLine || script.unfinished;
     if (block.end == 0 && !cut)
@@ -293,7 +298,7 @@ void checkExit(const Script& script, guint index) {
 bool loadScript(const char* path, const char* shown, Script* script) {
     *script = Script{
         shown, "", 0, g_array_new(FALSE, FALSE, sizeof(ScriptLine)), g_array_new(FALSE, FALSE, sizeof(Block)),
-        0,     0};
+        0,     0,  0};
     struct stat info;
     if (stat(path, &info) != 0)
         return false;
@@ -351,7 +356,6 @@ void checkLines(const Script& script) {
                "return and bash sees it at the end of each command (`cd dir\\r` fails); save the file "
                "with plain line feeds, e.g. `sed -i 's/\\r$//' FILE`",
                crlf, crlf == 1 ? "" : "s");
-    bool exitSeen = false;
     for (guint i = 0; i < script.lines->len; ++i) {
         const ScriptLine& line = lineAt(script, i);
         switch (line.role) {
@@ -361,11 +365,8 @@ void checkLines(const Script& script) {
             case LineRole::Directive:
             case LineRole::BlockOpen:
                 checkDirectiveLine(script, line);
-                if (!exitSeen && line.role == LineRole::Directive &&
-                    parseControlLine(line.text).directive == Directive::Exit) {
-                    exitSeen = true;
+                if (line.number == script.exitLine)
                     checkExit(script, i);
-                }
                 if (line.role == LineRole::BlockOpen)
                     checkBlock(script, g_array_index(script.blocks, Block, line.block));
                 break;
