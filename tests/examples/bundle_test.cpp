@@ -25,7 +25,9 @@ int shell(const std::string& commandLine, std::string* out = nullptr) {
 
 int bundle(const std::string& example, const std::string& tarball) {
     std::string log;
-    int status = shell("bash " + kSource + "/tools/bundle " + kProgram + " " + example + " " + tarball, &log);
+    int status = shell("bash " + kSource + "/tools/bundle " + kProgram + " " + example + " " + tarball + " " +
+                           OSTREL_CHECK_FILE,
+                       &log);
     EXPECT_EQ(0, status) << log;
     return status;
 }
@@ -88,6 +90,28 @@ TEST(Bundle, RefusesAnExampleWithoutALicence) {
                        &log));
     EXPECT_NE(std::string::npos, log.find("no licence")) << log;
     EXPECT_FALSE(fileExists(out / "broken.tar.gz"));
+}
+
+TEST(Bundle, StopsOnAnErrorThatTheCheckerFinds) {
+    TempDir example, out;
+    // A warning alone lets the bundle through; the line that is exactly EOF is an error.
+    const std::string warned = "#title=Checked\n#script_start\necho \"$HOME\"\n#script_end\n#progress=1\n";
+    const std::string broken = "#title=Checked\n#script_start\ncat <<EOF\nx\nEOF\n#script_end\n#progress=1\n";
+    example.write("eula/English", "Terms\n");
+    example.write("korvalen-48x48.png", readFile(kSource + "/examples/hello/korvalen-48x48.png"));
+    for (const std::string& script : {warned, broken}) {
+        bool refused = script == broken;
+        const std::string tarball = out / (refused ? "broken.tar.gz" : "warned.tar.gz");
+        example.write("installer", script);
+        std::string log;
+        int status = shell("bash " + kSource + "/tools/bundle " + kProgram + " " + example.path() + " " +
+                               tarball + " " + OSTREL_CHECK_FILE,
+                           &log);
+        EXPECT_EQ(refused ? 1 : 0, status) << log;
+        EXPECT_EQ(refused, log.find("installer:5: error: ") != std::string::npos) << log;
+        EXPECT_EQ(refused, log.find("bundle: ostrel-check found errors") != std::string::npos) << log;
+        EXPECT_EQ(!refused, fileExists(tarball)) << log;
+    }
 }
 
 }  // namespace
