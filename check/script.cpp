@@ -159,7 +159,13 @@ void checkDirectiveLine(const Script& script, const ScriptLine& line) {
     const char* token = tokenOf(control.directive);
     const char* found = strstr(line.text, token);
     const char* start = skipBlanks(line.text);
-    if (found != start) {
+    bool directiveBefore = false;
+    for (const Token& other : kTokens) {
+        const char* at = strstr(start, other.text);
+        directiveBefore |= at && at < found;
+    }
+    // Another directive in front is reported as two directives on one line.
+    if (found != start && !directiveBefore) {
         GCharPtr before(quoted(start, static_cast<size_t>(found - start)));
         if (*start == '#')
             report(script.path, line.number, Severity::Warning,
@@ -289,8 +295,8 @@ void checkExit(const Script& script, guint index) {
     if (later)
         report(script.path, lineAt(script, index).number, Severity::Warning,
                "the window ends here and never reads the %d line%s after it, but silent mode runs "
-               "them; remove them, or end the script with `#Ostrel_Exit`",
-               later, later == 1 ? "" : "s");
+               "%s; remove %s, or end the script with `#Ostrel_Exit`",
+               later, later == 1 ? "" : "s", later == 1 ? "it" : "them", later == 1 ? "it" : "them");
 }
 
 }  // namespace
