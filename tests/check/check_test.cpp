@@ -20,7 +20,11 @@ struct Checked {
 // Runs the checker in directory; a PATH of "" keeps the test's own.
 Checked runChecker(const std::string& directory, const std::vector<std::string>& arguments,
                    const std::string& path = "") {
-    std::vector<char*> argv = {const_cast<char*>(OSTREL_CHECK)};
+    // A checker of a foreign architecture runs under the emulator.
+    std::vector<char*> argv;
+    if (*OSTREL_EMULATOR)
+        argv.push_back(const_cast<char*>(OSTREL_EMULATOR));
+    argv.push_back(const_cast<char*>(OSTREL_CHECK));
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);

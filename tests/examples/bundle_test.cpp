@@ -23,11 +23,28 @@ int shell(const std::string& commandLine, std::string* out = nullptr) {
     return status;
 }
 
+// The checker as tools/bundle runs it: a script that starts it under the emulator when the
+// build is of a foreign architecture.
+std::string checker() {
+    static TempDir wrapper;
+    if (kEmulator.empty())
+        return OSTREL_CHECK_FILE;
+    if (!fileExists(wrapper / "ostrel-check"))
+        wrapper.write("ostrel-check", "#!/bin/sh\nexec " + kEmulator + " " + OSTREL_CHECK_FILE + " \"$@\"\n",
+                      0755);
+    return wrapper / "ostrel-check";
+}
+
+// Runs tools/bundle as make bundle does, with the checker; its exit status.
+int runBundle(const std::string& example, const std::string& tarball, std::string* log) {
+    return shell(
+        "bash " + kSource + "/tools/bundle " + kProgram + " " + example + " " + tarball + " " + checker(),
+        log);
+}
+
 int bundle(const std::string& example, const std::string& tarball) {
     std::string log;
-    int status = shell("bash " + kSource + "/tools/bundle " + kProgram + " " + example + " " + tarball + " " +
-                           OSTREL_CHECK_FILE,
-                       &log);
+    int status = runBundle(example, tarball, &log);
     EXPECT_EQ(0, status) << log;
     return status;
 }
@@ -104,9 +121,7 @@ TEST(Bundle, StopsOnAnErrorThatTheCheckerFinds) {
         const std::string tarball = out / (refused ? "broken.tar.gz" : "warned.tar.gz");
         example.write("installer", script);
         std::string log;
-        int status = shell("bash " + kSource + "/tools/bundle " + kProgram + " " + example.path() + " " +
-                               tarball + " " + OSTREL_CHECK_FILE,
-                           &log);
+        int status = runBundle(example.path(), tarball, &log);
         EXPECT_EQ(refused ? 1 : 0, status) << log;
         EXPECT_EQ(refused, log.find("installer:5: error: ") != std::string::npos) << log;
         EXPECT_EQ(refused, log.find("bundle: ostrel-check found errors") != std::string::npos) << log;
