@@ -85,7 +85,7 @@ private:
     size_t word(size_t i);
     Command* current();
     void endCommand();
-    void applyToGroup(void (*apply)(Command*));
+    void applyToGroup(void (*apply)(Command*)) const;
     void redirect(size_t* i, int fd);
     void hereDocumentBodies(size_t* i);
     bool reserved(const char* text, size_t* i);
@@ -114,7 +114,8 @@ private:
 };
 
 // From after an opening quote to after its closing one; newlines inside are open lines.
-size_t Lexer::quote(size_t j, char close) {
+// Recursive through matchParen, as substitutions nest; the text bounds the depth.
+size_t Lexer::quote(size_t j, char close) {  // NOLINT(misc-no-recursion)
     while (s_[j] && s_[j] != close) {
         if (s_[j] == '\\' && close != '\'' && s_[j + 1]) {
             if (s_[j + 1] == '\n')
@@ -136,7 +137,7 @@ size_t Lexer::quote(size_t j, char close) {
 }
 
 // From after "(" to after its ")".
-size_t Lexer::matchParen(size_t j) {
+size_t Lexer::matchParen(size_t j) {  // NOLINT(misc-no-recursion)
     int depth = 1;
     while (s_[j]) {
         char c = s_[j];
@@ -217,7 +218,7 @@ void Lexer::endCommand() {
     commandStart_ = true;
 }
 
-void Lexer::applyToGroup(void (*apply)(Command*)) {
+void Lexer::applyToGroup(void (*apply)(Command*)) const {
     for (int k = groupFirst_; k >= 0 && k < groupEnd_; ++k)
         apply(&command(static_cast<guint>(k)));
 }
@@ -509,10 +510,10 @@ void Lexer::run() {
                 current();
                 continue;
             }
-            Command* command = current();
-            if (command->words->len == 0)
-                command->viewLine = static_cast<int>(line_);
-            g_ptr_array_add(command->words, text.release());
+            Command* simple = current();
+            if (simple->words->len == 0)
+                simple->viewLine = static_cast<int>(line_);
+            g_ptr_array_add(simple->words, text.release());
             commandStart_ = false;
         }
     }

@@ -94,8 +94,9 @@ size_t HereDocument::matchBackquote(size_t i) const {
     return kOpen;
 }
 
-// From just inside "$(" to just after its ")", quotes and nesting respected.
-size_t HereDocument::matchParen(size_t i) const {
+// From just inside "$(" to just after its ")", quotes and nesting respected. Recursive, as
+// substitutions nest; the text bounds the depth.
+size_t HereDocument::matchParen(size_t i) const {  // NOLINT(misc-no-recursion)
     int depth = 1;
     while (s_[i]) {
         char c = s_[i];

@@ -34,8 +34,7 @@ const ScriptLine& lineAt(const Script& script, guint index) {
     return g_array_index(script.lines, ScriptLine, index);
 }
 
-void addLine(Script* script, int number, char* text, size_t length, LineRole role, int block) {
-    ScriptLine line{number, text, length, role, block};
+void addLine(Script* script, ScriptLine line) {
     g_array_append_val(script->lines, line);
 }
 
@@ -49,7 +48,8 @@ void readBlock(Script* script, char** cursor, int* number, const char* opening) 
     while (char* text = getLine(cursor, &length)) {
         ++*number;
         bool end = strstr(text, kEnd) != nullptr;
-        addLine(script, *number, text, length, end ? LineRole::BlockEnd : LineRole::BlockBody, index);
+        addLine(script,
+                ScriptLine{*number, text, length, end ? LineRole::BlockEnd : LineRole::BlockBody, index});
         if (end) {
             block.end = *number;
             break;
@@ -70,11 +70,12 @@ void walk(Script* script) {
         ++number;
         ControlLine control = length != 0 ? parseControlLine(text) : ControlLine{Directive::None, nullptr};
         if (control.directive == Directive::ScriptStart) {
-            addLine(script, number, text, length, LineRole::BlockOpen, static_cast<int>(script->blocks->len));
+            addLine(script, ScriptLine{number, text, length, LineRole::BlockOpen,
+                                       static_cast<int>(script->blocks->len)});
             readBlock(script, &cursor, &number, text);
         } else {
-            addLine(script, number, text, length,
-                    control.directive == Directive::None ? LineRole::Outside : LineRole::Directive, -1);
+            LineRole role = control.directive == Directive::None ? LineRole::Outside : LineRole::Directive;
+            addLine(script, ScriptLine{number, text, length, role, -1});
             if (control.directive == Directive::Exit && !script->exitLine)
                 script->exitLine = number;
         }

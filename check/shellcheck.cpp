@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "buffers/owned.h"
 #include "check/check.h"
 
@@ -17,12 +20,10 @@ namespace {
 const char* const kNoise[] = {"SC1090", "SC1091", "SC1017"};
 
 bool noise(const char* message) {
-    for (const char* code : kNoise) {
+    return std::any_of(std::begin(kNoise), std::end(kNoise), [message](const char* code) {
         GCharPtr tag(g_strdup_printf("[%s]", code));
-        if (strstr(message, tag.get()))
-            return true;
-    }
-    return false;
+        return strstr(message, tag.get()) != nullptr;
+    });
 }
 
 // The findings of shellcheck's gcc format, "FILE:LINE:COLUMN: SEVERITY: MESSAGE [SCnnnn]".
@@ -59,8 +60,8 @@ void reportOutput(const Script& script, const ShellView& view, const char* file,
 void checkWithShellCheck(const Script& script, const Block& block, const ShellView& view) {
     // Looked up once: the note that it is missing is given once for the whole script.
     static char* program = g_find_program_in_path("shellcheck");
-    static const Script* noted = nullptr;
     if (!program) {
+        static const Script* noted = nullptr;
         if (noted != &script)
             report(script.path, block.open, Severity::Note,
                    "shellcheck is not installed: the shell text of the blocks was not checked; install "
