@@ -10,7 +10,7 @@ MEMCHECK_TIME_SCALE ?= 20
 VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
 	--errors-for-leak-kinds=definite --num-callers=40 --suppressions=$(CURDIR)/tools/valgrind.supp
 
-.PHONY: all deps build build-x86_64 build-i386 program-x86_64 program-i386 build-asan build-fuzz test check memcheck fuzz lint demo clean
+.PHONY: all deps build build-x86_64 build-i386 program-x86_64 program-i386 checker build-asan build-fuzz test check memcheck fuzz lint demo clean
 
 all: build
 
@@ -31,6 +31,11 @@ build-x86_64 build-i386: build-%:
 program-x86_64 program-i386: program-%:
 	cmake -S . -B $(BUILD)/$* $(TOOLCHAIN_$*) $(CMAKE_FLAGS)
 	cmake --build $(BUILD)/$* -j $(JOBS) --target Ostrel
+
+# Only the 64-bit installer checker, ostrel-check, that the bundle runs.
+checker:
+	cmake -S . -B $(BUILD)/x86_64 $(CMAKE_FLAGS)
+	cmake --build $(BUILD)/x86_64 -j $(JOBS) --target ostrel-check
 
 # The 64-bit program and tests again with AddressSanitizer and UndefinedBehaviorSanitizer.
 build-asan:
@@ -76,13 +81,15 @@ clean:
 	rm -rf $(BUILD)
 
 # A ready-to-ship installer made from examples/$(EXAMPLE) with the $(ARCH) program:
-# $(BUILD)/bundle/$(EXAMPLE)-$(ARCH).tar.gz, e.g. make bundle EXAMPLE=hello ARCH=i386
+# $(BUILD)/bundle/$(EXAMPLE)-$(ARCH).tar.gz, e.g. make bundle EXAMPLE=hello ARCH=i386.
+# ostrel-check looks at the example first; an error it finds stops the bundle.
 EXAMPLE ?= hello
 ARCH    ?= x86_64
 .PHONY: bundle screenshots
 bundle: deps
-	@$(MAKE) --no-print-directory program-$(ARCH)
-	@bash tools/bundle $(BUILD)/$(ARCH)/Ostrel examples/$(EXAMPLE) $(BUILD)/bundle/$(EXAMPLE)-$(ARCH).tar.gz
+	@$(MAKE) --no-print-directory program-$(ARCH) checker
+	@bash tools/bundle $(BUILD)/$(ARCH)/Ostrel examples/$(EXAMPLE) $(BUILD)/bundle/$(EXAMPLE)-$(ARCH).tar.gz \
+		$(BUILD)/x86_64/ostrel-check
 
 # The README's pictures of the windows, taken on an Xvfb of their own: docs/*.png
 screenshots: deps

@@ -9,6 +9,7 @@
 namespace {
 
 const std::string kPage = OSTREL_SOURCE_DIR "/Ostrel.1";
+const std::string kCheckerPage = OSTREL_SOURCE_DIR "/ostrel-check.1";
 
 struct Captured {
     int status;
@@ -77,6 +78,17 @@ TEST(ManPage, IsInstalledWithTheProgram) {
     ASSERT_EQ(0, stat((prefix / "bin/Ostrel").c_str(), &program));
     EXPECT_TRUE(program.st_mode & S_IXUSR);
     EXPECT_EQ(readFile(OSTREL_PROGRAM), readFile(prefix / "bin/Ostrel"));
+    // The checker comes along, with a page of its own.
+    EXPECT_EQ(readFile(OSTREL_CHECK), readFile(prefix / "bin/ostrel-check"));
+    EXPECT_EQ(readFile(kCheckerPage), readFile(prefix / "share/man/man1/ostrel-check.1"));
+}
+
+TEST(ManPage, CheckerPageRendersWithoutWarnings) {
+    Captured page = capture("groff -man -Tutf8 -ww -P-cbu " + kCheckerPage);
+    EXPECT_EQ(0, page.status);
+    EXPECT_EQ("", page.err);
+    for (const char* heading : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "EXAMPLE"})
+        EXPECT_NE(std::string::npos, page.out.find("\n" + std::string(heading) + "\n")) << heading;
 }
 
 }  // namespace

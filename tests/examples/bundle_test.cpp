@@ -23,9 +23,28 @@ int shell(const std::string& commandLine, std::string* out = nullptr) {
     return status;
 }
 
+// The checker as tools/bundle runs it: a script that starts it under the emulator when the
+// build is of a foreign architecture.
+std::string checker() {
+    static TempDir wrapper;
+    if (kEmulator.empty())
+        return OSTREL_CHECK;
+    if (!fileExists(wrapper / "ostrel-check"))
+        wrapper.write("ostrel-check", "#!/bin/sh\nexec " + kEmulator + " " + OSTREL_CHECK + " \"$@\"\n",
+                      0755);
+    return wrapper / "ostrel-check";
+}
+
+// Runs tools/bundle as make bundle does, with the checker; its exit status.
+int runBundle(const std::string& example, const std::string& tarball, std::string* log) {
+    return shell(
+        "bash " + kSource + "/tools/bundle " + kProgram + " " + example + " " + tarball + " " + checker(),
+        log);
+}
+
 int bundle(const std::string& example, const std::string& tarball) {
     std::string log;
-    int status = shell("bash " + kSource + "/tools/bundle " + kProgram + " " + example + " " + tarball, &log);
+    int status = runBundle(example, tarball, &log);
     EXPECT_EQ(0, status) << log;
     return status;
 }
@@ -88,6 +107,26 @@ TEST(Bundle, RefusesAnExampleWithoutALicence) {
                        &log));
     EXPECT_NE(std::string::npos, log.find("no licence")) << log;
     EXPECT_FALSE(fileExists(out / "broken.tar.gz"));
+}
+
+TEST(Bundle, StopsOnAnErrorThatTheCheckerFinds) {
+    TempDir example, out;
+    // A warning alone lets the bundle through; the line that is exactly EOF is an error.
+    const std::string warned = "#title=Checked\n#script_start\necho \"$HOME\"\n#script_end\n#progress=1\n";
+    const std::string broken = "#title=Checked\n#script_start\ncat <<EOF\nx\nEOF\n#script_end\n#progress=1\n";
+    example.write("eula/English", "Terms\n");
+    example.write("korvalen-48x48.png", readFile(kSource + "/examples/hello/korvalen-48x48.png"));
+    for (const std::string& script : {warned, broken}) {
+        bool refused = script == broken;
+        const std::string tarball = out / (refused ? "broken.tar.gz" : "warned.tar.gz");
+        example.write("installer", script);
+        std::string log;
+        int status = runBundle(example.path(), tarball, &log);
+        EXPECT_EQ(refused ? 1 : 0, status) << log;
+        EXPECT_EQ(refused, log.find("installer:5: error: ") != std::string::npos) << log;
+        EXPECT_EQ(refused, log.find("bundle: ostrel-check found errors") != std::string::npos) << log;
+        EXPECT_EQ(!refused, fileExists(tarball)) << log;
+    }
 }
 
 }  // namespace

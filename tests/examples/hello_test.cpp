@@ -16,25 +16,41 @@ int modeOf(const std::string& path) {
     return static_cast<int>(info.st_mode & 07777);
 }
 
-// What the installed command prints when run with these arguments.
-std::string runHello(const std::string& prefix, const std::string& arguments) {
-    TempDir scratch;
-    runCommand({"sh", "-c", prefix + "/bin/hello " + arguments + " > " + (scratch / "out")});
-    return readFile(scratch / "out");
+// The command of the menu entry, read as a desktop reads its Exec key; "" when unreadable.
+std::string menuCommand(const std::string& entry) {
+    GKeyFile* file = g_key_file_new();
+    std::string command;
+    char* exec = g_key_file_load_from_file(file, entry.c_str(), G_KEY_FILE_NONE, nullptr)
+                     ? g_key_file_get_string(file, "Desktop Entry", "Exec", nullptr)
+                     : nullptr;
+    int argc = 0;
+    char** argv = nullptr;
+    if (exec && g_shell_parse_argv(exec, &argc, &argv, nullptr) && argc == 1)
+        command = argv[0];
+    g_strfreev(argv);
+    g_free(exec);
+    g_key_file_free(file);
+    return command;
 }
 
 // Checks the three files that the installer puts below `prefix`.
 void expectInstalled(const std::string& prefix) {
     std::string command = prefix + "/bin/hello";
     EXPECT_EQ(0755, modeOf(command));
-    EXPECT_EQ("Hello, world!\n", runHello(prefix, ""));
-    EXPECT_EQ("Hello, Ada!\n", runHello(prefix, "Ada"));
+    EXPECT_EQ("Hello, world!\n", commandOutput({command}));
+    EXPECT_EQ("Hello, Ada!\n", commandOutput({command, "Ada"}));
 
     std::string entry = prefix + "/share/applications/hello.desktop";
     EXPECT_EQ(0644, modeOf(entry));
-    EXPECT_EQ("[Desktop Entry]\nType=Application\nName=Hello\nComment=Says hello\nExec=" + command +
-                  "\nIcon=hello\nTerminal=true\nCategories=Utility;\n",
-              readFile(entry));
+    std::string text = readFile(entry);
+    size_t exec = text.find("\nExec=");
+    ASSERT_NE(std::string::npos, exec) << text;
+    text.erase(exec, text.find('\n', exec + 1) - exec);
+    EXPECT_EQ(
+        "[Desktop Entry]\nType=Application\nName=Hello\nComment=Says hello\nIcon=hello\nTerminal=true\n"
+        "Categories=Utility;\n",
+        text);
+    EXPECT_EQ(command, menuCommand(entry));
 
     std::string icon = prefix + "/share/icons/hicolor/48x48/apps/hello.png";
     EXPECT_EQ(0644, modeOf(icon));
@@ -69,6 +85,23 @@ TEST(HelloExample, InstallsBelowDotLocalInTheHomeFolderByDefault) {
     Result result = runProgram(kExample, {"-s"}, {"HOME=" + home.path(), "HELLO_PREFIX"});
     EXPECT_EQ(0, result.status);
     expectInstalled(home / ".local");
+}
+
+TEST(HelloExample, InstallsIntoAPrefixWithBlanksQuotesAndDollarSignsInBothModes) {
+    TempDir home, base;
+    const std::string prefix = base / "my \"app\" it's $(id -un) `id`";
+    const std::vector<std::string> environment = {"HOME=" + home.path(), "HELLO_PREFIX=" + prefix};
+    Result silent = runProgram(kExample, {"-s"}, environment);
+    EXPECT_EQ(0, silent.status);
+    EXPECT_EQ(progressLines(prefix, "\n"), silent.out);
+    EXPECT_EQ("", silent.err);
+    expectInstalled(prefix);
+
+    ASSERT_EQ(0, runCommand({"rm", "-rf", prefix}));
+    Result window = runWithWindows(kExample, environment, "Added the menu entry \n");
+    EXPECT_EQ(0, window.status);
+    EXPECT_EQ("Display EULA: English\n" + progressLines(prefix, " \n"), window.out);
+    expectInstalled(prefix);
 }
 
 TEST(HelloExample, InstallsNothingWhenTheLicenceIsRefused) {

@@ -1,0 +1,386 @@
+// The control script walked as the interpreter walks it, and the findings about its lines.
+#include <errno.h>
+#include <math.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "buffers/buffers.h"
+#include "buffers/owned.h"
+#include "check/check.h"
+
+namespace {
+
+struct Token {
+    Directive directive;
+    const char* text;
+};
+// In the order parseControlLine tries them.
+const Token kTokens[] = {
+    {Directive::Title, "#title="},       {Directive::Text, "#text="},
+    {Directive::Progress, "#progress="}, {Directive::ScriptStart, "#script_start"},
+    {Directive::Exit, "#Ostrel_Exit"},
+};
+const char* const kEnd = "#script_end";
+
+const char* tokenOf(Directive directive) {
+    for (const Token& token : kTokens) {
+        if (token.directive == directive)
+            return token.text;
+    }
+    return "";
+}
+
+const ScriptLine& lineAt(const Script& script, guint index) {
+    return g_array_index(script.lines, ScriptLine, index);
+}
+
+void addLine(Script* script, ScriptLine line) {
+    g_array_append_val(script->lines, line);
+}
+
+// Reads a block from *cursor exactly as runBlock does, and alongside it the lines it covers.
+void readBlock(Script* script, char** cursor, int* number, const char* opening) {
+    Block block{*number, 0, blockMode(opening), nullptr, 0, g_array_new(FALSE, FALSE, sizeof(int)), false};
+    int index = static_cast<int>(script->blocks->len);
+    char* collected = *cursor;
+    block.text = collectBlock(&collected, &block.length);
+    size_t length = 0;
+    while (char* text = getLine(cursor, &length)) {
+        ++*number;
+        bool end = strstr(text, kEnd) != nullptr;
+        addLine(script,
+                ScriptLine{*number, text, length, end ? LineRole::BlockEnd : LineRole::BlockBody, index});
+        if (end) {
+            block.end = *number;
+            break;
+        }
+        if (length != 0)
+            g_array_append_val(block.kept, *number);
+    }
+    g_assert(*cursor == collected);
+    block.lastRead = scriptFinished(*cursor, m_pBuffer, m_nBuffer);
+    g_array_append_val(script->blocks, block);
+}
+
+void walk(Script* script) {
+    char* cursor = m_pBuffer;
+    int number = 0;
+    size_t length = 0;
+    while (char* text = getLine(&cursor, &length)) {
+        ++number;
+        ControlLine control = length != 0 ? parseControlLine(text) : ControlLine{Directive::None, nullptr};
+        if (control.directive == Directive::ScriptStart) {
+            addLine(script, ScriptLine{number, text, length, LineRole::BlockOpen,
+                                       static_cast<int>(script->blocks->len)});
+            readBlock(script, &cursor, &number, text);
+        } else {
+            LineRole role = control.directive == Directive::None ? LineRole::Outside : LineRole::Directive;
+            addLine(script, ScriptLine{number, text, length, role, -1});
+            if (control.directive == Directive::Exit && !script->exitLine)
+                script->exitLine = number;
+        }
+        if (scriptFinished(cursor, m_pBuffer, m_nBuffer))
+            break;
+    }
+    const char* end = m_pBuffer + m_nBuffer;
+    if (const char* nul = static_cast<const char*>(memchr(m_pBuffer, '\0', m_nBuffer))) {
+        script->nulLine = 1;
+        for (const char* c = m_pBuffer; c < nul; ++c)
+            script->nulLine += *c == '\n';
+    } else if (cursor < end && !(cursor + 1 == end && *cursor == '\n')) {
+        script->unfinished = number + 1;
+    }
+}
+
+bool blank(const char* text) {
+    return text[strspn(text, " \t\r")] == '\0';
+}
+
+const char* skipBlanks(const char* text) {
+    return text + strspn(text, " \t");
+}
+
+// "#Title=", "# text=", "#script-end": a comment that reads like a directive but is none.
+// Returns the directive it resembles, or nullptr.
+const char* resembledDirective(const char* text) {
+    static const char* const kNames[] = {
+        "#title=",       "#text=",      "#progress=",   "#script_start_nowait", "#script_start_blocking",
+        "#script_start", "#script_end", "#Ostrel_Exit",
+    };
+    const char* p = skipBlanks(text);
+    if (*p != '#')
+        return nullptr;
+    const char* word = skipBlanks(p + 1);
+    size_t length = 0;
+    while (g_ascii_isalpha(word[length]) || word[length] == '_' || word[length] == '-')
+        ++length;
+    const char* after = skipBlanks(word + length);
+    if (length == 0 || !(*after == '=' || *after == '\0' || *after == '\r'))
+        return nullptr;
+    GCharPtr written(g_ascii_strdown(word, static_cast<gssize>(length)));
+    g_strdelimit(written.get(), "-", '_');
+    for (const char* name : kNames) {
+        size_t nameLength = strcspn(name + 1, "=");
+        bool takesValue = name[1 + nameLength] == '=';
+        if (nameLength != length || g_ascii_strncasecmp(written.get(), name + 1, length) != 0)
+            continue;
+        if (takesValue && *after != '=')
+            return nullptr;
+        bool exact =
+            word == p + 1 && strncmp(word, name + 1, length) == 0 && (!takesValue || after == word + length);
+        return exact ? nullptr : name;
+    }
+    return nullptr;
+}
+
+void checkProgressValue(const Script& script, int line, const char* value) {
+    GCharPtr shown(quoted(value, strlen(value)));
+    char* end = nullptr;
+    double number = g_ascii_strtod(value, &end);
+    double read = readFraction(value);
+    if (end == value)
+        report(script.path, line, Severity::Warning,
+               "`%s` is not a number: the bar reads it as 0; write a number from 0 to 1 with a "
+               "decimal point, e.g. `#progress=0.5`",
+               shown.get());
+    else if (*end == ',' && g_ascii_isdigit(end[1]))
+        report(script.path, line, Severity::Warning,
+               "`%s` has a decimal comma: the bar reads it as %g; the decimal point is always `.`, "
+               "e.g. `#progress=0.5`",
+               shown.get(), read);
+    else if (isnan(number) || number < 0 || number > 1)
+        report(script.path, line, Severity::Warning,
+               "`%s` lies outside 0..1: the bar is held at %g; write a fraction, e.g. "
+               "`#progress=0.5` for half",
+               shown.get(), read);
+}
+
+void checkDirectiveLine(const Script& script, const ScriptLine& line) {
+    ControlLine control = parseControlLine(line.text);
+    const char* token = tokenOf(control.directive);
+    const char* found = strstr(line.text, token);
+    const char* start = skipBlanks(line.text);
+    bool directiveBefore = false;
+    for (const Token& other : kTokens) {
+        const char* at = strstr(start, other.text);
+        directiveBefore |= at && at < found;
+    }
+    // Another directive in front is reported as two directives on one line.
+    if (found != start && !directiveBefore) {
+        GCharPtr before(quoted(start, static_cast<size_t>(found - start)));
+        if (*start == '#')
+            report(script.path, line.number, Severity::Warning,
+                   "`%s` counts anywhere in a line: the window applies it although the line looks "
+                   "commented out; remove the line, or break the directive's name",
+                   token);
+        else
+            report(script.path, line.number, Severity::Warning,
+                   "`%s` is not at the start of the line: the window ignores `%s` in front of it, "
+                   "but in silent mode bash runs it; put the directive alone on its line",
+                   token, before.get());
+    }
+    for (const Token& other : kTokens) {
+        const char* at = strstr(line.text, other.text);
+        if (other.directive != control.directive && at && at != found) {
+            report(script.path, line.number, Severity::Warning,
+                   "only `%s` of this line is applied, and `%s` is not (the first of #title=, "
+                   "#text=, #progress=, #script_start, #Ostrel_Exit wins); give each directive a "
+                   "line of its own",
+                   token, other.text);
+            break;
+        }
+    }
+    if ((control.directive == Directive::Title || control.directive == Directive::Text) &&
+        !g_utf8_validate(control.value, -1, nullptr))
+        report(script.path, line.number, Severity::Warning,
+               "the value of `%s` is not valid UTF-8: the window cannot show it as written; save "
+               "the file as UTF-8",
+               token);
+    if (control.directive == Directive::Progress)
+        checkProgressValue(script, line.number, control.value);
+    if (control.directive == Directive::ScriptStart) {
+        const char* kind = found + strlen(token);
+        bool known = strncmp(kind, "_nowait", 7) == 0 || strncmp(kind, "_blocking", 9) == 0;
+        if (!known && (g_ascii_isalnum(*kind) || *kind == '_' || *kind == '-')) {
+            GCharPtr word(g_strndup(found, strcspn(found, " \t\r")));
+            report(script.path, line.number, Severity::Warning,
+                   "`%s` is no kind of block: it opens an ordinary `#script_start` block; the kinds "
+                   "are `#script_start_nowait` and `#script_start_blocking`",
+                   word.get());
+        }
+    }
+}
+
+void checkOutsideLine(const Script& script, const ScriptLine& line) {
+    if (blank(line.text))
+        return;
+    if (strstr(line.text, kEnd)) {
+        report(script.path, line.number, Severity::Warning,
+               "`#script_end` with no open block: the window ignores it (did an earlier line end the "
+               "block already?); remove it");
+        return;
+    }
+    const char* start = skipBlanks(line.text);
+    if (*start == '#') {
+        if (const char* name = resembledDirective(line.text))
+            report(script.path, line.number, Severity::Warning,
+                   "this is not a directive but a comment (directives are case-sensitive and take "
+                   "no blanks): the window ignores it; write `%s`",
+                   name);
+        return;
+    }
+    // The silent-mode finding about the outer shell says what this line does.
+    if (strcmp(line.text, "EOF") == 0)
+        return;
+    report(script.path, line.number, Severity::Warning,
+           "this line is outside any block: the window ignores it, but in silent mode bash runs it; "
+           "put it between `#script_start` and `#script_end`, or make it a comment");
+}
+
+void checkBlockLine(const Script& script, const ScriptLine& line) {
+    const Block& block = g_array_index(script.blocks, Block, line.block);
+    if (line.role == LineRole::BlockEnd) {
+        const char* start = skipBlanks(line.text);
+        if (strstr(line.text, kEnd) != start)
+            report(script.path, line.number, Severity::Warning,
+                   "`#script_end` counts anywhere in a line: in the window this line ends the block "
+                   "and does not run, but in silent mode bash runs it; put `#script_end` alone on "
+                   "its line");
+        return;
+    }
+    if (line.length == 0)
+        return;
+    ControlLine control = parseControlLine(line.text);
+    if (control.directive == Directive::ScriptStart)
+        report(script.path, line.number, Severity::Warning,
+               "`#script_start` inside the block opened on line %d: it is shell text there and "
+               "opens nothing; close the first block with `#script_end` before it",
+               block.open);
+    else if (control.directive != Directive::None)
+        report(script.path, line.number, Severity::Warning,
+               "`%s` inside a block is shell text for bash and is not applied; put it outside the "
+               "block, before `#script_start` or after `#script_end`",
+               tokenOf(control.directive));
+}
+
+void checkBlock(const Script& script, const Block& block) {
+    // The window never reads a block after the exit directive; silent mode runs it as it is.
+    if (script.exitLine && block.open > script.exitLine)
+        return;
+    // A block cut short by a NUL byte or a last line without line feed has its own finding.
+    bool cut = script.nulLine || script.unfinished;
+    if (block.end == 0 && !cut)
+        report(script.path, block.open, Severity::Warning,
+               "this block has no `#script_end`: every following line of the file belongs to it, "
+               "directives too; close it with `#script_end`");
+    if (block.length == 0) {
+        report(script.path, block.open, Severity::Warning,
+               "this block is empty: nothing runs; put commands between `#script_start` and "
+               "`#script_end`, or remove it");
+        return;
+    }
+    if (block.lastRead && block.mode == BlockMode::Async)
+        report(script.path, block.end ? block.end : block.open, Severity::Warning,
+               "the window has read the whole script once this block starts: the \"OK\" button shows "
+               "while it still runs and its later output is lost; end the script with a directive "
+               "such as `#progress=1`");
+}
+
+void checkExit(const Script& script, guint index) {
+    int later = 0;
+    for (guint i = index + 1; i < script.lines->len; ++i) {
+        const ScriptLine& line = lineAt(script, i);
+        if (!blank(line.text) && (line.role != LineRole::Outside || *skipBlanks(line.text) != '#'))
+            ++later;
+    }
+    if (later)
+        report(script.path, lineAt(script, index).number, Severity::Warning,
+               "the window ends here and never reads the %d line%s after it, but silent mode runs "
+               "%s; remove %s, or end the script with `#Ostrel_Exit`",
+               later, later == 1 ? "" : "s", later == 1 ? "it" : "them", later == 1 ? "it" : "them");
+}
+
+}  // namespace
+
+bool loadScript(const char* path, const char* shown, Script* script) {
+    *script = Script{
+        shown, "", 0, g_array_new(FALSE, FALSE, sizeof(ScriptLine)), g_array_new(FALSE, FALSE, sizeof(Block)),
+        0,     0,  0};
+    struct stat info;
+    if (stat(path, &info) != 0)
+        return false;
+    if (S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    if (info.st_size == 0)
+        return true;
+    if (!readScript(path))
+        return false;
+    script->bytes = m_pBuffer;
+    script->size = m_nBuffer;
+    walk(script);
+    return true;
+}
+
+void freeScript(Script* script) {
+    for (guint i = 0; i < script->lines->len; ++i)
+        g_free(lineAt(*script, i).text);
+    for (guint i = 0; i < script->blocks->len; ++i) {
+        Block& block = g_array_index(script->blocks, Block, i);
+        g_free(block.text);
+        g_array_free(block.kept, TRUE);
+    }
+    g_array_free(script->lines, TRUE);
+    g_array_free(script->blocks, TRUE);
+    releaseScript();
+}
+
+void checkLines(const Script& script) {
+    if (script.size == 0) {
+        report(script.path, 1, Severity::Error,
+               "the file is empty: Ostrel stops with \"Error:  Script File Required\" and status 1");
+        return;
+    }
+    if (script.nulLine)
+        report(script.path, script.nulLine, Severity::Error,
+               "a NUL byte: Ostrel stops reading the script here in the window, and in silent mode "
+               "bash gets only the text before it; ship binary data as a file of its own");
+    if (script.unfinished)
+        report(script.path, script.unfinished, Severity::Warning,
+               "the file does not end with a line feed: the window never reads this last line (silent "
+               "mode runs it); end the line with a line feed");
+    int crlf = 0;
+    int firstCrlf = 0;
+    for (guint i = 0; i < script.lines->len; ++i) {
+        const ScriptLine& line = lineAt(script, i);
+        if (line.length && line.text[line.length - 1] == '\r' && crlf++ == 0)
+            firstCrlf = line.number;
+    }
+    if (crlf)
+        report(script.path, firstCrlf, Severity::Error,
+               "CR LF line ends (%d line%s, the first here): every directive's value keeps the carriage "
+               "return and bash sees it at the end of each command (`cd dir\\r` fails); save the file "
+               "with plain line feeds, e.g. `sed -i 's/\\r$//' FILE`",
+               crlf, crlf == 1 ? "" : "s");
+    for (guint i = 0; i < script.lines->len; ++i) {
+        const ScriptLine& line = lineAt(script, i);
+        switch (line.role) {
+            case LineRole::Outside:
+                checkOutsideLine(script, line);
+                break;
+            case LineRole::Directive:
+            case LineRole::BlockOpen:
+                checkDirectiveLine(script, line);
+                if (line.number == script.exitLine)
+                    checkExit(script, i);
+                if (line.role == LineRole::BlockOpen)
+                    checkBlock(script, g_array_index(script.blocks, Block, line.block));
+                break;
+            case LineRole::BlockBody:
+            case LineRole::BlockEnd:
+                checkBlockLine(script, line);
+                break;
+        }
+    }
+}

@@ -1,0 +1,109 @@
+// ShellCheck run on the text that bash gets for each block, its findings moved to the script.
+#include <errno.h>
+#include <glib/gstdio.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iterator>
+
+#include "buffers/owned.h"
+#include "check/check.h"
+
+namespace {
+
+// Findings that say nothing about the block as Ostrel runs it. SC1090 and SC1091: sourced
+// files cannot be followed from a block checked on its own. SC1017: the carriage returns of
+// CR LF line ends, reported once for the whole file instead of on every line. (SC2148, no
+// shebang, never comes up: the shell is named with -s bash.)
+const char* const kNoise[] = {"SC1090", "SC1091", "SC1017"};
+
+bool noise(const char* message) {
+    return std::any_of(std::begin(kNoise), std::end(kNoise), [message](const char* code) {
+        GCharPtr tag(g_strdup_printf("[%s]", code));
+        return strstr(message, tag.get()) != nullptr;
+    });
+}
+
+// The findings of shellcheck's gcc format, "FILE:LINE:COLUMN: SEVERITY: MESSAGE [SCnnnn]".
+void reportOutput(const Script& script, const ShellView& view, const char* file, const char* output) {
+    GCharPtr prefix(g_strconcat(file, ":", nullptr));
+    size_t prefixLength = strlen(prefix.get());
+    char** lines = g_strsplit(output, "\n", -1);
+    for (char** line = lines; *line; ++line) {
+        if (strncmp(*line, prefix.get(), prefixLength) != 0)
+            continue;
+        int number = 0;
+        int column = 0;
+        int consumed = 0;
+        char severity[16] = "";
+        if (sscanf(*line + prefixLength, "%d:%d: %15[a-z]: %n", &number, &column, severity, &consumed) < 3 ||
+            consumed == 0 || number < 1)
+            continue;
+        const char* message = *line + prefixLength + consumed;
+        if (noise(message))
+            continue;
+        guint index = static_cast<guint>(number - 1);
+        int scriptLine =
+            g_array_index(view.lines, int, index < view.lines->len ? index : view.lines->len - 1);
+        Severity level = strcmp(severity, "error") == 0     ? Severity::Error
+                         : strcmp(severity, "warning") == 0 ? Severity::Warning
+                                                            : Severity::Note;
+        report(script.path, scriptLine, level, "ShellCheck: %s", message);
+    }
+    g_strfreev(lines);
+}
+
+}  // namespace
+
+void checkWithShellCheck(const Script& script, const Block& block, const ShellView& view) {
+    // Looked up once: the note that it is missing is given once for the whole script.
+    static char* program = g_find_program_in_path("shellcheck");
+    if (!program) {
+        static const Script* noted = nullptr;
+        if (noted != &script)
+            report(script.path, block.open, Severity::Note,
+                   "shellcheck is not installed: the shell text of the blocks was not checked; install "
+                   "the package `shellcheck`");
+        noted = &script;
+        return;
+    }
+    char* file = nullptr;
+    GError* error = nullptr;
+    int fd = g_file_open_tmp("ostrel-check-XXXXXX.sh", &file, &error);
+    if (fd < 0) {
+        report(script.path, block.open, Severity::Note, "the block was not given to shellcheck: %s",
+               error->message);
+        g_error_free(error);
+        return;
+    }
+    GCharPtr path(file);
+    gssize length = static_cast<gssize>(view.text->len);
+    bool written = write(fd, view.text->str, static_cast<size_t>(length)) == length;
+    close(fd);
+    char* argv[] = {program,
+                    const_cast<char*>("-s"),
+                    const_cast<char*>("bash"),
+                    const_cast<char*>("-f"),
+                    const_cast<char*>("gcc"),
+                    path.get(),
+                    nullptr};
+    char* output = nullptr;
+    int status = 0;
+    if (!written || !g_spawn_sync(nullptr, argv, nullptr, G_SPAWN_STDERR_TO_DEV_NULL, nullptr, nullptr,
+                                  &output, nullptr, &status, &error)) {
+        report(script.path, block.open, Severity::Note, "the block was not given to shellcheck: %s",
+               error ? error->message : g_strerror(errno));
+        if (error)
+            g_error_free(error);
+    } else {
+        // 0: nothing found, 1: findings; anything else means it could not check the text.
+        if (!WIFEXITED(status) || WEXITSTATUS(status) > 1)
+            report(script.path, block.open, Severity::Note, "shellcheck could not check this block");
+        reportOutput(script, view, path.get(), output);
+        g_free(output);
+    }
+    g_unlink(path.get());
+}
