@@ -507,14 +507,21 @@ TEST(GuidePitfalls, LineBufferedProgramShowsEachLineWhenItComes) {
     }
 }
 
-// An archive of 40 small files, f01 to f40, as payload.tar next to the installer.
+// The names of the archive's files, f01 to f40, each followed by `end`.
+std::string payloadNames(const std::string& end) {
+    std::string names;
+    for (int i = 1; i <= 40; ++i)
+        names += (i < 10 ? "f0" : "f") + std::to_string(i) + end;
+    return names;
+}
+
+// An archive of those 40 small files, as payload.tar next to the installer.
 void writePayload(const TempDir& dir) {
     std::vector<std::string> command = {"tar", "-cf", dir / "payload.tar", "-C", dir / "files"};
-    for (int i = 1; i <= 40; ++i) {
-        char name[8];
-        snprintf(name, sizeof name, "f%02d", i);
-        dir.write(std::string("files/") + name, name);
-        command.emplace_back(name);
+    std::istringstream names(payloadNames("\n"));
+    for (std::string name; std::getline(names, name);) {
+        dir.write("files/" + name, name);
+        command.push_back(name);
     }
     ASSERT_EQ(0, runCommand(command));
 }
@@ -530,13 +537,7 @@ TEST(GuidePitfalls, ChattyCommandHoldsTheInstallerUpLongAfterItHasEnded) {
     WindowId window = findWindow(program.pid(), "", 10);
     ASSERT_NE(0u, window);
     EXPECT_EQ(0, finishWithOk(program, window));
-    std::string expected = kNoLicence;
-    for (int i = 1; i <= 40; ++i) {
-        char line[8];
-        snprintf(line, sizeof line, "f%02d \n", i);
-        expected += line;
-    }
-    EXPECT_EQ(expected, program.out());
+    EXPECT_EQ(kNoLicence + payloadNames(" \n"), program.out());
 }
 
 TEST(GuidePitfalls, ChattyCommandInABlockingBlockWritesToTheConsole) {
@@ -545,13 +546,7 @@ TEST(GuidePitfalls, ChattyCommandInABlockingBlockWritesToTheConsole) {
     writePayload(dir);
     Result result = runWithWindows(dir.path());
     EXPECT_EQ(0, result.status);
-    std::string expected = kNoLicence;
-    for (int i = 1; i <= 40; ++i) {
-        char line[8];
-        snprintf(line, sizeof line, "f%02d\n", i);
-        expected += line;
-    }
-    EXPECT_EQ(expected, result.out);
+    EXPECT_EQ(kNoLicence + payloadNames("\n"), result.out);
     EXPECT_EQ("f40", readFile(dir / "unpacked/f40"));
 }
 
