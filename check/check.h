@@ -37,7 +37,6 @@ struct Block {
     char* text;     // what collectBlock hands to the shell; owned by the Script
     size_t length;  // bytes of text
     GArray* kept;   // int: the line of each line of text, in order; owned by the Script
-    bool lastRead;  // the window has nothing left to read once it has started
 };
 
 // The control script, read by the program's own reader.

@@ -40,7 +40,7 @@ void addLine(Script* script, ScriptLine line) {
 
 // Reads a block from *cursor exactly as runBlock does, and alongside it the lines it covers.
 void readBlock(Script* script, char** cursor, int* number, const char* opening) {
-    Block block{*number, 0, blockMode(opening), nullptr, 0, g_array_new(FALSE, FALSE, sizeof(int)), false};
+    Block block{*number, 0, blockMode(opening), nullptr, 0, g_array_new(FALSE, FALSE, sizeof(int))};
     int index = static_cast<int>(script->blocks->len);
     char* collected = *cursor;
     block.text = collectBlock(&collected, &block.length);
@@ -58,7 +58,6 @@ void readBlock(Script* script, char** cursor, int* number, const char* opening) 
             g_array_append_val(block.kept, *number);
     }
     g_assert(*cursor == collected);
-    block.lastRead = scriptFinished(*cursor, m_pBuffer, m_nBuffer);
     g_array_append_val(script->blocks, block);
 }
 
@@ -279,11 +278,6 @@ void checkBlock(const Script& script, const Block& block) {
                "`#script_end`, or remove it");
         return;
     }
-    if (block.lastRead && block.mode == BlockMode::Async)
-        report(script.path, block.end ? block.end : block.open, Severity::Warning,
-               "the window has read the whole script once this block starts: the \"OK\" button shows "
-               "while it still runs and its later output is lost; end the script with a directive "
-               "such as `#progress=1`");
 }
 
 void checkExit(const Script& script, guint index) {

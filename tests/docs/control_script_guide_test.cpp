@@ -51,19 +51,26 @@ const std::set<std::string> kTested = {
     "progress-out-of-range",
     "async-block",
     "nowait-block",
+    "nowait-quiet",
     "blocking-block",
     "exit",
+    "block-at-end",
+    "close-window",
+    "visible-failure",
     "outer-dollar",
     "deferred-dollar",
     "outer-substitution",
     "backslashes",
     "comment-expansion",
+    "environment-plain",
+    "environment-escaped",
     "eof-line",
     "eof-line-fixed",
     "script-end-in-line",
     "directive-in-line",
     "empty-lines",
     "separate-shells",
+    "cd-in-subshell",
     "no-final-line-feed",
     "modes",
     "buffered",
@@ -71,7 +78,8 @@ const std::set<std::string> kTested = {
     "chatty",
     "chatty-blocking",
     "chatty-trimmed",
-    "block-at-end",
+    "chatty-summary",
+    "long-line",
 };
 
 std::string example(const std::string& name) {
@@ -103,11 +111,16 @@ struct BothModes {
     Result silent;
 };
 
+// `prepare` puts what the script needs next to it, in each directory.
 BothModes runBothWays(const std::string& script, const std::vector<std::string>& environment = {},
-                      const std::string& last = "") {
+                      const std::string& last = "",
+                      const std::function<void(const TempDir&)>& prepare = nullptr) {
     TempDir windowed, silent;
-    windowed.write("installer", script);
-    silent.write("installer", script);
+    for (const TempDir* dir : {&windowed, &silent}) {
+        dir->write("installer", script);
+        if (prepare)
+            prepare(*dir);
+    }
     return {runWithWindows(windowed.path(), environment, last), runSilently(silent, environment)};
 }
 
@@ -285,13 +298,25 @@ TEST(GuideBlocks, AsyncBlockEchoesEachLineFollowedByASpace) {
     EXPECT_EQ(std::string(kNoLicence) + "Unpacking the archive \nUnpacked 3 files \n", result.out);
 }
 
-TEST(GuideBlocks, NoWaitBlockRunsToItsEndAndShowsNothing) {
+TEST(GuideBlocks, NoWaitBlockRunsToItsEndAndShowsNothingButPrintsSilently) {
     TempDir dir;
     dir.write("installer", example("nowait-block"));
     Result result = runWithWindows(dir.path());
     EXPECT_EQ(0, result.status);
     EXPECT_EQ(kNoLicence, result.out);
     EXPECT_TRUE(fileExists(dir / "menu/hello.desktop"));
+
+    EXPECT_EQ("Registering the menu entry\n", runSilently(dir).out);
+}
+
+TEST(GuideBlocks, NoWaitBlockSentToDevNullPrintsInNeitherMode) {
+    for (bool windowed : {true, false}) {
+        TempDir dir;
+        dir.write("installer", example("nowait-quiet"));
+        Result result = windowed ? runWithWindows(dir.path()) : runSilently(dir);
+        EXPECT_EQ(windowed ? kNoLicence : "", result.out);
+        EXPECT_TRUE(fileExists(dir / "menu/hello.desktop"));
+    }
 }
 
 TEST(GuideBlocks, BlockingBlockWritesToTheConsoleUnchanged) {
@@ -325,19 +350,129 @@ TEST(GuideDirectives, ExitEndsTheRunAtOnceButIsOnlyACommentWhenSilent) {
     EXPECT_EQ("Installed\nnever run\n", silent.out);
 }
 
+// A `sleep` on the PATH of the program under test that sleeps until the test wakes it: call
+// N waits for the file "wake-N" in its directory.
+class HeldSleeps {
+public:
+    HeldSleeps() {
+        GCharPtr real(g_find_program_in_path("sleep"));
+        dir_.write("sleep",
+                   "#!/bin/sh\nn=$(( $(cat " + (dir_ / "calls") +
+                       " 2>/dev/null || echo 0) + 1 ))\necho $n > " + (dir_ / "calls") + "\nwhile [ ! -e " +
+                       (dir_ / "wake-") + "$n ]; do " + real.get() + " 0.01; done\n",
+                   0755);
+    }
+    std::string path() const { return "PATH=" + dir_.path() + ":" + g_getenv("PATH"); }
+    // Whether call n has begun.
+    bool began(int n) const {
+        return waitUntil([&] { return readFile(dir_ / "calls") == std::to_string(n) + "\n"; }, 30);
+    }
+    void wake(int n) const { dir_.write("wake-" + std::to_string(n), ""); }
+
+private:
+    TempDir dir_;
+};
+
+TEST(GuideEndOfRun, ClosingTheWindowLetsTheBlockEndAndRunsNoLaterLine) {
+    const struct {
+        const char* opening;
+        const char* before;  // on the console when the window is closed
+        const char* after;   // on the console at the end
+    } kinds[] = {
+        // The next write into the closed window ends the block.
+        {"#script_start\n", "Copying the data \n", "Copying the data \n"},
+        {"#script_start_blocking\n", "Copying the data\n", "Copying the data\nCopied the data\n"},
+        {"#script_start_nowait\n", "", ""},
+    };
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.opening);
+        const std::string first = "#script_start\n";
+        std::string script = example("close-window");
+        script.replace(script.find(first), first.size(), kind.opening);
+        TempDir dir;
+        dir.write("installer", script);
+        dir.write("data/readme.txt", "read me\n");
+        HeldSleeps sleeps;
+        Program program(dir.path(), {}, {sleeps.path()});
+        WindowId window = findWindow(program.pid(), "Example Setup", 30);
+        ASSERT_NE(0u, window);
+        ASSERT_TRUE(sleeps.began(1));
+        ASSERT_TRUE(program.waitForOutput(std::string(kNoLicence) + kind.before, 30)) << program.out();
+        requestClose(window);
+        EXPECT_FALSE(waitUntil([&] { return !program.running(); }, 1)) << "did not wait for the block";
+        sleeps.wake(1);
+        EXPECT_EQ(0, program.wait(30));
+        EXPECT_EQ(std::string(kNoLicence) + kind.after, program.out());
+        EXPECT_EQ("read me\n", readFile(dir / "copied/readme.txt"));
+        EXPECT_FALSE(fileExists(dir / "registered"));
+    }
+}
+
+TEST(GuideEndOfRun, FailedStepIsShownAndHeldUnderTheBarAndPrintedSilently) {
+    const std::string lines[] = {"cp: cannot stat 'data/.': No such file or directory",
+                                 "Copying the data failed", "Not installed: readme.txt licence.txt"};
+    TempDir dir;
+    dir.write("installer", example("visible-failure"));
+    HeldSleeps sleeps;
+    Program program(dir.path(), {}, {sleeps.path(), "LC_ALL=C"});
+    std::string shown = kNoLicence;
+    for (const std::string& line : lines)
+        shown += line + " \n";
+    // The check step holds its message up: no "OK" until its sleep ends.
+    ASSERT_TRUE(sleeps.began(1));
+    EXPECT_TRUE(program.waitForOutput(shown, 30)) << program.out();
+    WindowId window = findWindow(program.pid(), "", 10);
+    ASSERT_NE(0u, window);
+    sleeps.wake(1);
+    EXPECT_EQ(0, finishWithOk(program, window));
+    EXPECT_EQ(shown, program.out());
+    EXPECT_EQ("", program.err());
+
+    TempDir quiet;
+    quiet.write("installer", example("visible-failure"));
+    HeldSleeps quietSleeps;
+    quietSleeps.wake(1);
+    Result silent = runProgram(quiet.path(), {"-s"}, {quietSleeps.path(), "LC_ALL=C"});
+    EXPECT_EQ(lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n", silent.out);
+    EXPECT_EQ("", silent.err);
+}
+
 TEST(GuidePitfalls, OuterShellEmptiesAVariableTheBlockSets) {
     BothModes results = runBothWays(example("outer-dollar"), {"greeting"}, ", world \n");
     EXPECT_EQ(std::string(kNoLicence) + ", world \n", results.windowed.out);
     EXPECT_EQ(", world\n", results.silent.out);
 }
 
-TEST(GuidePitfalls, EscapedDollarReachesBashAndEnvironmentWorksPlainly) {
+TEST(GuidePitfalls, EscapedDollarReachesBashAndSoDoesTheEnvironment) {
     TempDir home;
     std::vector<std::string> environment = {"greeting", "USER=tester", "HOME=" + home.path()};
     std::string installing = "Installing for tester into " + home.path();
     BothModes results = runBothWays(example("deferred-dollar"), environment, installing + " \n");
     EXPECT_EQ(std::string(kNoLicence) + "Hello, world \n" + installing + " \n", results.windowed.out);
     EXPECT_EQ("Hello, world\n" + installing + "\n", results.silent.out);
+}
+
+TEST(GuidePitfalls, PlainEnvironmentVariableBecomesShellTextButEscapedKeepsItsValue) {
+    const std::string prefix = "/opt/my \"app\" $(id -un)";
+    std::string user = commandOutput({"id", "-un"});
+    ASSERT_FALSE(user.empty());
+    user.pop_back();
+    const std::vector<std::string> environment = {"APP_PREFIX=" + prefix};
+
+    const std::string pasted = "Installing into /opt/my app " + user;
+    BothModes plain = runBothWays(example("environment-plain"), environment, pasted + " \n");
+    EXPECT_EQ(std::string(kNoLicence) + pasted + " \n", plain.windowed.out);
+    EXPECT_EQ(pasted + "\n", plain.silent.out);
+
+    const std::string kept = "Installing into " + prefix;
+    BothModes escaped = runBothWays(example("environment-escaped"), environment, kept + " \n");
+    EXPECT_EQ(std::string(kNoLicence) + kept + " \n", escaped.windowed.out);
+    EXPECT_EQ(kept + "\n", escaped.silent.out);
+
+    TempDir dir, home;
+    dir.write("installer", example("environment-escaped"));
+    EXPECT_EQ("Installing into " + home.path() + "/.local\n",
+              runSilently(dir, {"APP_PREFIX", "HOME=" + home.path()}).out);
 }
 
 TEST(GuidePitfalls, OuterShellRunsCommandSubstitutionsFirst) {
@@ -435,6 +570,13 @@ TEST(GuidePitfalls, EveryBlockIsANewShellWithAWindowButNotSilently) {
     EXPECT_EQ("in /tmp, stage unpacked\n", runSilently(dir, {"STAGE"}).out);
 }
 
+TEST(GuidePitfalls, CdInASubshellLeavesTheNextBlockWhereItWasInBothModes) {
+    BothModes results = runBothWays(example("cd-in-subshell"), {}, "readme.txt \n",
+                                    [](const TempDir& dir) { dir.write("data/readme.txt", "read me\n"); });
+    EXPECT_EQ(std::string(kNoLicence) + "readme.txt \n", results.windowed.out);
+    EXPECT_EQ("readme.txt\n", results.silent.out);
+}
+
 TEST_F(GuideWindow, LastLineWithoutLineFeedIsNeverReadButTheRunFinishes) {
     std::string script = example("no-final-line-feed");
     ASSERT_EQ('\n', script.back());
@@ -452,29 +594,6 @@ TEST(GuidePitfalls, SilentModeRunsLinesOutsideBlocks) {
     EXPECT_EQ(std::string(kNoLicence) + "inside a block \n", results.windowed.out);
     EXPECT_EQ("outside any block\ninside a block\n", results.silent.out);
 }
-
-// A `sleep` on the PATH of the program under test that sleeps until the test wakes it: call
-// N waits for the file "wake-N" in its directory.
-class HeldSleeps {
-public:
-    HeldSleeps() {
-        GCharPtr real(g_find_program_in_path("sleep"));
-        dir_.write("sleep",
-                   "#!/bin/sh\nn=$(( $(cat " + (dir_ / "calls") +
-                       " 2>/dev/null || echo 0) + 1 ))\necho $n > " + (dir_ / "calls") + "\nwhile [ ! -e " +
-                       (dir_ / "wake-") + "$n ]; do " + real.get() + " 0.01; done\n",
-                   0755);
-    }
-    std::string path() const { return "PATH=" + dir_.path() + ":" + g_getenv("PATH"); }
-    // Whether call n has begun.
-    bool began(int n) const {
-        return waitUntil([&] { return readFile(dir_ / "calls") == std::to_string(n) + "\n"; }, 30);
-    }
-    void wake(int n) const { dir_.write("wake-" + std::to_string(n), ""); }
-
-private:
-    TempDir dir_;
-};
 
 TEST(GuidePitfalls, BufferingProgramHoldsItsLinesUntilItEnds) {
     TempDir dir;
@@ -558,6 +677,35 @@ TEST(GuidePitfalls, TrimmedChattyCommandShowsOnlyItsLastLine) {
     EXPECT_EQ(0, result.status);
     EXPECT_EQ(std::string(kNoLicence) + "f40 \n", result.out);
     EXPECT_EQ("f01", readFile(dir / "unpacked/f01"));
+}
+
+TEST(GuidePitfalls, SummaryLineSaysWhatAChattyCommandDid) {
+    TempDir dir;
+    dir.write("installer", example("chatty-summary"));
+    writePayload(dir);
+    Result result = runWithWindows(dir.path(), {}, "Unpacked 40 files \n");
+    EXPECT_EQ(std::string(kNoLicence) + "Unpacked 40 files \n", result.out);
+    EXPECT_EQ("f40", readFile(dir / "unpacked/f40"));
+}
+
+TEST_F(GuideWindow, LongLineIsCutAtTheWindowsEdgeAndTheWindowKeepsItsWidth) {
+    start(example("long-line"));
+    tick();
+    tick();
+    auto textWidth = [this] {
+        int width = 0;
+        pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(record_->label)), &width, nullptr);
+        return width;
+    };
+    ASSERT_TRUE(
+        runUntil([this] { return label() == "Installing /usr/share/doc/example/changelog.gz "; }, 20));
+    GtkRequisition asked;
+    gtk_widget_size_request(record_->window, &asked);
+    EXPECT_LE(asked.width, 300);
+    EXPECT_GT(textWidth(), 300);
+    ASSERT_TRUE(runUntil([this] { return label() == "Installing changelog.gz "; }, 20));
+    // Inside the window's border of 10 pixels on each side.
+    EXPECT_LT(textWidth(), 300 - 2 * 10);
 }
 
 TEST_F(GuideWindow, BlockAtTheVeryEndHoldsOkBackUntilItHasEnded) {

@@ -40,9 +40,13 @@ std::string exampleScript() {
         else if (inText)
             script += line + "\n";
     }
-    // The only escape the example uses: \- for a plain minus.
-    for (size_t at = script.find("\\-"); at != std::string::npos; at = script.find("\\-", at))
-        script.erase(at, 1);
+    // The only escapes the example uses: \- for a plain minus and \e for a backslash.
+    for (size_t at = script.find('\\'); at != std::string::npos; at = script.find('\\', at + 1)) {
+        if (script.compare(at, 2, "\\-") == 0)
+            script.erase(at, 1);
+        else if (script.compare(at, 2, "\\e") == 0)
+            script.erase(at + 1, 1);
+    }
     return script;
 }
 
@@ -63,10 +67,13 @@ TEST(ManPage, ExampleCopiesTheDataAsItSays) {
     TempDir installer, home;
     installer.write("installer", script);
     installer.write("data/readme.txt", "read me\n");
-    Result result = runProgram(installer.path(), {"-s"}, {"HOME=" + home.path()});
+    // Blanks, quotes and a dollar sign: the environment is used as bash's own.
+    const std::string homeDirectory = home / "my \"home\" $x";
+    Result result = runProgram(installer.path(), {"-s"}, {"HOME=" + homeDirectory});
     EXPECT_EQ(0, result.status);
     EXPECT_EQ("copied the data\n", result.out);
-    EXPECT_EQ("read me\n", readFile(home / ".local/share/example/data/readme.txt"));
+    EXPECT_EQ("", result.err);
+    EXPECT_EQ("read me\n", readFile(homeDirectory + "/.local/share/example/data/readme.txt"));
 }
 
 TEST(ManPage, IsInstalledWithTheProgram) {

@@ -1,7 +1,9 @@
-// The README's promises that can go stale: its links, its pictures and its make commands.
+// The README's promises that can go stale: its links, its pictures, its make commands and the
+// checker's findings it quotes.
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <sstream>
 
 #include "support/support.h"
 
@@ -59,6 +61,33 @@ TEST(Readme, QuickStartAndMakeTargetsExist) {
         std::string command = "make -n -C " + kSource + " BUILD=" + scratch.path() + " " + target + " >" +
                               (scratch / "log") + " 2>&1";
         EXPECT_EQ(0, runCommand({"sh", "-c", command})) << target << ": " << readFile(scratch / "log");
+    }
+}
+
+TEST(Readme, QuotesWhatTheCheckerSaysAboutEachMistakeThatMakesAnInstallerMisbehave) {
+    // The five mistakes as small control scripts, in the README's order.
+    const char* const mistakes[] = {
+        "#script_start\nname=\"My App\"\necho \"Installing $name\"\nmkdir -p \"$HOME/.local/share/my-app\"\n"
+        "#script_end\n",
+        "#title=Copying\n#title=Finished",
+        "#script_start\necho \"copying\"\n#script_end\necho \"copied\"\n",
+        "#title=My App Setup\r\n#script_start\r\ncd data\r\n#script_end\r\n",
+        "#script_start\ncd data\n#script_end\n#script_start\ncp -r files copied\n#script_end\n",
+    };
+    std::string text = readme();
+    for (const char* mistake : mistakes) {
+        TempDir dir;
+        dir.write("installer", mistake);
+        InDirectory inside(dir.path());
+        std::istringstream findings(commandOutput({OSTREL_CHECK, "-f", "installer"}));
+        int quoted = 0;
+        for (std::string line; std::getline(findings, line);) {
+            if (line.find(": ShellCheck: ") != std::string::npos)
+                continue;
+            ++quoted;
+            EXPECT_NE(std::string::npos, text.find("\n    " + line + "\n")) << line;
+        }
+        EXPECT_GE(quoted, 1) << mistake;
     }
 }
 
