@@ -31,23 +31,11 @@ std::vector<GtkWidget*> startPacked(GtkWidget* box) {
     return packed;
 }
 
-gboolean quitAfterTimeout(gpointer timedOut) {
-    *static_cast<bool*>(timedOut) = true;
-    gtk_main_quit();
-    return FALSE;
-}
-
 // Runs the main loop with `action` as its first event, until a handler quits it. False when
 // nothing did within `seconds`.
-bool runMainLoop(GSourceFunc action, gpointer data, double seconds) {
-    bool timedOut = false;
+bool runMainLoopWith(GSourceFunc action, gpointer data, double seconds) {
     g_idle_add(action, data);
-    guint guard =
-        g_timeout_add(static_cast<guint>(seconds * 1000 * timeScale()), quitAfterTimeout, &timedOut);
-    gtk_main();
-    if (!timedOut)
-        g_source_remove(guard);
-    return !timedOut;
+    return runMainLoop(seconds);
 }
 
 // Works in a scratch directory holding the licence folder, as the installer's directory would.
@@ -353,7 +341,7 @@ TEST_F(LicenceDialog, OffersNothingButKeepsTheTextWhenTheFolderCannotBeListed) {
     EXPECT_EQ("English licence text.\n", shownText(parts.textView));
     EXPECT_EQ("", printed);
 
-    ASSERT_TRUE(runMainLoop(
+    ASSERT_TRUE(runMainLoopWith(
         [](gpointer button) -> gboolean {
             gtk_button_clicked(GTK_BUTTON(button));
             return FALSE;
@@ -378,7 +366,7 @@ TEST_F(LicenceDialog, AcceptSetsTheFlagHidesTheDialogAndQuitsTheLoop) {
     processEvents();
     ASSERT_TRUE(gtk_widget_get_mapped(dialog));
 
-    ASSERT_TRUE(runMainLoop(
+    ASSERT_TRUE(runMainLoopWith(
         [](gpointer button) -> gboolean {
             gtk_button_clicked(GTK_BUTTON(button));
             return FALSE;
@@ -398,7 +386,7 @@ TEST_F(LicenceDialog, DestroyQuitsTheLoopWithoutAccepting) {
     ASSERT_EQ(1, readEULA("./eula/English"));
     build();
 
-    ASSERT_TRUE(runMainLoop(
+    ASSERT_TRUE(runMainLoopWith(
         [](gpointer window) -> gboolean {
             gtk_widget_destroy(GTK_WIDGET(window));
             return FALSE;
@@ -416,7 +404,7 @@ TEST_F(LicenceDialog, CloseSignalQuitsTheLoopWithoutAccepting) {
     processEvents();
 
     // What Escape does in a dialog.
-    ASSERT_TRUE(runMainLoop(
+    ASSERT_TRUE(runMainLoopWith(
         [](gpointer window) -> gboolean {
             g_signal_emit_by_name(window, "close");
             return FALSE;

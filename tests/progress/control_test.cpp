@@ -1,4 +1,6 @@
 // What a control script line means, how a block is collected and when a script is used up.
+#include "progress/control.h"
+
 #include <gtest/gtest.h>
 #include <locale.h>
 
@@ -8,7 +10,6 @@
 
 #include "buffers/buffers.h"
 #include "buffers/owned.h"
-#include "progress/control.h"
 
 namespace {
 

@@ -249,19 +249,11 @@ TEST_F(Interpreter, FinishesInTheSameTickWhenOnlyAnIncompleteLineRemains) {
 
 TEST_F(Interpreter, ExitInTheMiddleReleasesTheRunWithoutFinishedStateOrFurtherLines) {
     start("#title=Before\n#Ostrel_Exit\n#title=After\n#script_start_blocking\ntouch later\n#script_end\n");
-    guint guard = g_timeout_add(
-        static_cast<guint>(10000 * timeScale()),
-        [](gpointer) -> gboolean {
-            ADD_FAILURE() << "the exit line did not end the main loop";
-            gtk_main_quit();
-            return FALSE;
-        },
-        nullptr);
     guint timer = record->timer;
     GtkWidget* button = record->button;
     GtkWidget* bar = record->bar;
     record = nullptr;  // released by the run
-    gtk_main();
+    EXPECT_TRUE(runMainLoop(10)) << "the exit line did not end the main loop";
     EXPECT_FALSE(sourceExists(timer));
     ASSERT_NE(nullptr, window);
     EXPECT_TRUE(gtk_widget_get_visible(window));
@@ -271,17 +263,9 @@ TEST_F(Interpreter, ExitInTheMiddleReleasesTheRunWithoutFinishedStateOrFurtherLi
     EXPECT_EQ(0.0, gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(bar)));
     EXPECT_EQ("#title=After\n#script_start_blocking\ntouch later\n#script_end\n", unread());
     // Even with the main loop running again, nothing more of the script is applied.
-    g_timeout_add(
-        300,
-        [](gpointer) -> gboolean {
-            gtk_main_quit();
-            return FALSE;
-        },
-        nullptr);
-    gtk_main();
+    EXPECT_FALSE(runMainLoop(0.3));
     EXPECT_FALSE(fileExists(dir / "later"));
     EXPECT_EQ("Before", title());
-    g_source_remove(guard);
 }
 
 TEST_F(Interpreter, ExitAsTheLastLineEndsTheRunWithoutFinishedState) {
@@ -290,17 +274,7 @@ TEST_F(Interpreter, ExitAsTheLastLineEndsTheRunWithoutFinishedState) {
     GtkWidget* button = record->button;
     GtkWidget* bar = record->bar;
     record = nullptr;
-    guint guard = g_timeout_add(
-        static_cast<guint>(10000 * timeScale()),
-        [](gpointer) -> gboolean {
-            gtk_main_quit();
-            return FALSE;
-        },
-        nullptr);
-    gtk_main();
-    EXPECT_TRUE(sourceExists(guard)) << "the exit line did not end the main loop";
-    if (sourceExists(guard))
-        g_source_remove(guard);
+    EXPECT_TRUE(runMainLoop(10)) << "the exit line did not end the main loop";
     EXPECT_FALSE(sourceExists(timer));
     EXPECT_FALSE(gtk_widget_get_visible(button));
     EXPECT_DOUBLE_EQ(0.5, gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(bar)));

@@ -671,3 +671,19 @@ void processEvents() {
     while (gtk_events_pending())
         gtk_main_iteration_do(FALSE);
 }
+
+bool runMainLoop(double seconds) {
+    bool timedOut = false;
+    guint guard = g_timeout_add(
+        static_cast<guint>(seconds * 1000 * timeScale()),
+        [](gpointer flag) -> gboolean {
+            *static_cast<bool*>(flag) = true;
+            gtk_main_quit();
+            return FALSE;
+        },
+        &timedOut);
+    gtk_main();
+    if (!timedOut)
+        g_source_remove(guard);
+    return !timedOut;
+}

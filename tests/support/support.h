@@ -178,3 +178,6 @@ bool sourceExists(guint id);
 bool firesEvery(guint id, int milliseconds, gint64 from, gint64 to);
 // Handles the toolkit's pending events without waiting.
 void processEvents();
+// Runs the toolkit's main loop until a handler quits it; false when none did within `seconds`
+// (then the loop is quit all the same).
+bool runMainLoop(double seconds);
