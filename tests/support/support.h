@@ -32,6 +32,12 @@ double timeScale();
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 
+// The words of a command started in place of the built program, e.g. one that starts it
+// somewhere else: no emulator or wrapper is put before them.
+struct Command {
+    std::vector<std::string> words;
+};
+
 // The built Ostrel (under the emulator for a foreign architecture, and under the words of
 // $OSTREL_WRAPPER, e.g. valgrind, when set), started in a directory, with standard input from
 // /dev/null and standard output and error going to files. Environment entries are
@@ -40,6 +46,9 @@ bool fileExists(const std::string& path);
 class Program {
 public:
     Program(const std::string& directory, const std::vector<std::string>& arguments,
+            const std::vector<std::string>& environment = {});
+    // Starts the command instead, with the same standard input, output and error.
+    Program(const Command& command, const std::string& directory,
             const std::vector<std::string>& environment = {});
     ~Program();  // kills the program if it still runs
     Program(const Program&) = delete;
@@ -55,6 +64,9 @@ public:
     int wait(double seconds);
 
 private:
+    void start(const std::vector<std::string>& words, const std::string& directory,
+               const std::vector<std::string>& environment);
+
     TempDir files_;
     pid_t pid_ = -1;
     int status_ = -1;
