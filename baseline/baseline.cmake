@@ -2,8 +2,8 @@
 # on offer (glibc 2.17, GLib 2.28, GTK+ 2.24), built with the compilers of this machine.
 # - GLib: its own version macros turn a call newer than 2.28 into a warning, which -Werror makes
 #   an error. GTK+ 2.24 is the last GTK+ 2 and has no such macros: nothing newer can be called.
-# - No C++ runtime: nothing throws or asks for type information, and statics need no locks on
-#   our one thread, so no libstdc++ or libgcc_s is needed, nor linked (the link is C's).
+# - No C++ runtime: nothing throws or asks for type information, so no libstdc++ or libgcc_s
+#   is needed, and none is linked: the link is C's, where a use of the runtime fails to link.
 # - The C library: baseline.c binds the few calls that would need a newer glibc to their oldest
 #   versions. Sanitizer and fuzz builds are never shipped, and their runtimes want today's.
 set(OSTREL_BASELINE_DIR ${CMAKE_CURRENT_LIST_DIR})
@@ -13,7 +13,7 @@ function(ostrel_baseline target)
     GLIB_VERSION_MIN_REQUIRED=GLIB_VERSION_2_28
     GLIB_VERSION_MAX_ALLOWED=GLIB_VERSION_2_28)
   target_compile_options(${target} PRIVATE
-    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>)
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "EXECUTABLE" AND NOT OSTREL_SANITIZE AND NOT OSTREL_FUZZ)
     target_sources(${target} PRIVATE ${OSTREL_BASELINE_DIR}/baseline.c)

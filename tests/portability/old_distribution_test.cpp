@@ -14,9 +14,10 @@ namespace {
 const std::string kSource = OSTREL_SOURCE_DIR;
 const std::string kRoot = OSTREL_OLD_ROOT;
 const std::string kProgram = OSTREL_PROGRAM_FILE;
-// What starts a program of the build's architecture inside the root: nothing, or the emulator.
-const std::string kEmulator(
-    OSTREL_OLD_EMULATOR);  // NOLINT(readability-redundant-string-init): empty for 64-bit
+// What starts a program of the build's architecture inside the root: nothing (64-bit), or the
+// emulator.
+// NOLINTNEXTLINE(readability-redundant-string-init): empty for 64-bit
+const std::string kEmulator(OSTREL_OLD_EMULATOR);
 
 // Generous: the 32-bit program runs under an emulator.
 const double kAppear = 90;
@@ -79,7 +80,7 @@ double barLuminance(WindowId window, int x) {
     std::string colour = pixelColour(window, x, 13);
     if (colour.size() != 7)
         return -1;
-    unsigned long rgb = std::stoul(colour.substr(1), nullptr, 16);
+    auto rgb = static_cast<unsigned int>(std::stoul(colour.substr(1), nullptr, 16));
     return (0.3 * ((rgb >> 16) & 0xff) + 0.59 * ((rgb >> 8) & 0xff) + 0.11 * (rgb & 0xff)) / 255.0;
 }
 

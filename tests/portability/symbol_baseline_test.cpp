@@ -42,7 +42,7 @@ TEST(SymbolBaseline, NoSymbolIsNewerThanTheOldestSupportedSystems) {
     std::string table = commandOutput({"objdump", "-T", kProgram});
     ASSERT_NE(std::string::npos, table.find("DYNAMIC SYMBOL TABLE")) << table;
     // e.g. "0000000000000000      DF *UND*  0000000000000000 (GLIBC_2.34) __libc_start_main"
-    std::regex entry(R"(\(?\b(GLIBC|GLIBCXX|CXXABI|GCC)_([0-9A-Z_.]+)\)?\s+(\S+)$)");
+    std::regex entry(R"(\(?\b((GLIBC|GLIBCXX|CXXABI|GCC)_([0-9A-Z_.]+))\)?\s+(\S+)$)");
     std::string tooNew;
     int versioned = 0;
     std::istringstream lines(table);
@@ -51,13 +51,13 @@ TEST(SymbolBaseline, NoSymbolIsNewerThanTheOldestSupportedSystems) {
         if (!std::regex_search(line, match, entry))
             continue;
         ++versioned;
-        std::string library = match[1], version = match[2];
+        std::string library = match[2], version = match[3];
         for (const Baseline& baseline : kBaselines) {
             // A version that is no number (GLIBC_PRIVATE) is no one's promise.
             if (library == baseline.prefix &&
                 (version.find_first_not_of("0123456789.") != std::string::npos ||
                  newer(version, baseline.newest)))
-                tooNew += "  " + match[3].str() + "@" + library + "_" + version + "\n";
+                tooNew.append("  ").append(match[4].str()).append("@").append(match[1].str()).append("\n");
         }
     }
     EXPECT_GT(versioned, 10) << table;
