@@ -10,7 +10,7 @@ MEMCHECK_TIME_SCALE ?= 20
 VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
 	--errors-for-leak-kinds=definite --num-callers=40 --suppressions=$(CURDIR)/tools/valgrind.supp
 
-.PHONY: all deps build build-x86_64 build-i386 program-x86_64 program-i386 checker build-asan build-fuzz test check memcheck fuzz lint demo clean
+.PHONY: all deps build build-x86_64 build-i386 program-x86_64 program-i386 checker build-asan build-fuzz old-distro-root test check memcheck fuzz lint demo clean
 
 all: build
 
@@ -47,6 +47,11 @@ build-fuzz:
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DOSTREL_FUZZ=ON -DOSTREL_SANITIZE=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 
+# A Debian 11 root with GTK+ 2 for both architectures, where the tests run the programs on an
+# older distribution: $(BUILD)/bullseye, made once and kept.
+old-distro-root: deps
+	@bash tools/old-distro-root $(BUILD)/bullseye
+
 # The quick loop while working: the 64-bit build, brought up to date, and every test not
 # labelled slow; T=regex runs only the tests whose names match.
 T ?=
@@ -57,6 +62,7 @@ test: deps
 # Everything: both architectures, the sanitizer build and the fuzz targets, every test.
 check: deps
 	@$(MAKE) --no-print-directory build build-asan build-fuzz
+	@bash tools/old-distro-root $(BUILD)/bullseye || echo "check: no Debian 11 root, so its tests fail"
 	@bash tools/run-suite $(BUILD)/x86_64 $(BUILD)/i386 $(BUILD)/asan $(BUILD)/fuzz
 
 # The suite of the 64-bit build with every started Ostrel under valgrind's memcheck.

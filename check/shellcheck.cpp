@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <glib/gstdio.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,22 +36,26 @@ void reportOutput(const Script& script, const ShellView& view, const char* file,
     for (char** line = lines; *line; ++line) {
         if (strncmp(*line, prefix.get(), prefixLength) != 0)
             continue;
-        int number = 0;
-        int column = 0;
-        int consumed = 0;
-        char severity[16] = "";
-        if (sscanf(*line + prefixLength, "%d:%d: %15[a-z]: %n", &number, &column, severity, &consumed) < 3 ||
-            consumed == 0 || number < 1)
+        char* end = nullptr;
+        long number = strtol(*line + prefixLength, &end, 10);
+        if (number < 1 || *end != ':')
             continue;
-        const char* message = *line + prefixLength + consumed;
+        strtol(end + 1, &end, 10);  // the column
+        if (*end != ':')
+            continue;
+        const char* severity = end + 1 + strspn(end + 1, " ");
+        const char* colon = strchr(severity, ':');
+        if (!colon)
+            continue;
+        const char* message = colon + 1 + strspn(colon + 1, " ");
         if (noise(message))
             continue;
         guint index = static_cast<guint>(number - 1);
         int scriptLine =
             g_array_index(view.lines, int, index < view.lines->len ? index : view.lines->len - 1);
-        Severity level = strcmp(severity, "error") == 0     ? Severity::Error
-                         : strcmp(severity, "warning") == 0 ? Severity::Warning
-                                                            : Severity::Note;
+        Severity level = strncmp(severity, "error:", 6) == 0     ? Severity::Error
+                         : strncmp(severity, "warning:", 8) == 0 ? Severity::Warning
+                                                                 : Severity::Note;
         report(script.path, scriptLine, level, "ShellCheck: %s", message);
     }
     g_strfreev(lines);
@@ -58,9 +63,20 @@ void reportOutput(const Script& script, const ShellView& view, const char* file,
 
 }  // namespace
 
+namespace {
+
+// Looked up once: the note that it is missing is given once for the whole script. Plain
+// globals, as a function's static would need the C++ runtime for its guard.
+char* program = nullptr;
+bool lookedUp = false;
+
+}  // namespace
+
 void checkWithShellCheck(const Script& script, const Block& block, const ShellView& view) {
-    // Looked up once: the note that it is missing is given once for the whole script.
-    static char* program = g_find_program_in_path("shellcheck");
+    if (!lookedUp) {
+        program = g_find_program_in_path("shellcheck");
+        lookedUp = true;
+    }
     if (!program) {
         static const Script* noted = nullptr;
         if (noted != &script)

@@ -7,7 +7,6 @@
 #include <string.h>
 
 #include <initializer_list>
-#include <vector>
 
 #include "app/app.h"
 #include "buffers/buffers.h"
@@ -120,7 +119,8 @@ GtkWidget* create_eula() {
     GtkComboBox* combo = GTK_COMBO_BOX(chooser);
     GtkListStore* store = GTK_LIST_STORE(g_object_ref(gtk_combo_box_get_model(combo)));
     gtk_combo_box_set_model(combo, nullptr);
-    std::vector<int> english;
+    // The rows whose name holds "English", activated in order once the list is attached.
+    GArray* english = g_array_new(FALSE, FALSE, sizeof(int));
     GSList* names = languages();
     int count = 0;
     for (GSList* node = names; node; node = node->next) {
@@ -128,16 +128,19 @@ GtkWidget* create_eula() {
         if (GCharPtr entry{g_locale_from_utf8(name, -1, nullptr, nullptr, nullptr)}) {
             gtk_list_store_insert_with_values(store, nullptr, count, 0, entry.get(), -1);
             ++count;
-            if (strstr(name, "English"))
-                english.push_back(count - 1);
+            if (strstr(name, "English")) {
+                int row = count - 1;
+                g_array_append_val(english, row);
+            }
         }
     }
     g_slist_free_full(names, g_free);
     gtk_combo_box_set_model(combo, GTK_TREE_MODEL(store));
     g_object_unref(store);
     // Activating an entry runs selectEULA, which loads and shows that file.
-    for (int index : english)
-        gtk_combo_box_set_active(combo, index);
+    for (guint i = 0; i < english->len; ++i)
+        gtk_combo_box_set_active(combo, g_array_index(english, int, i));
+    g_array_free(english, TRUE);
 
     for (GtkWidget* widget : {chooser, textView, scrolled, button, dialog})
         gtk_widget_show(widget);

@@ -55,7 +55,8 @@ TEST(Readme, QuickStartAndMakeTargetsExist) {
     EXPECT_NE(std::string::npos, text.find("    make demo     #"));
     EXPECT_NE(std::string::npos, text.find("    make check    #"));
     TempDir scratch;
-    for (const char* target : {"demo", "check", "bundle", "screenshots", "build-x86_64", "build-i386"}) {
+    for (const char* target :
+         {"demo", "check", "bundle", "screenshots", "build-x86_64", "build-i386", "old-distro-root"}) {
         EXPECT_NE(std::string::npos, text.find(std::string("make ") + target)) << target;
         // A dry run only prints, also in the makes it starts.
         std::string command = "make -n -C " + kSource + " BUILD=" + scratch.path() + " " + target + " >" +

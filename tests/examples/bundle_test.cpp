@@ -86,6 +86,10 @@ TEST(Bundle, UnpackedInstallerRunsAndInstalls) {
     ASSERT_EQ(0, bundle(kSource + "/examples/hello", tarball));
     ASSERT_EQ(0, shell("tar -xzf " + tarball + " -C " + out.path()));
     EXPECT_EQ(readFile(kSource + "/examples/hello/installer"), readFile(out / "hello-test/installer"));
+    // Shipped without symbols, which wait beside the tarball for a debugger.
+    std::string description = commandOutput({"file", out / "hello-test/Ostrel"});
+    EXPECT_NE(std::string::npos, description.find(", stripped")) << description;
+    EXPECT_TRUE(fileExists(out / "hello-test.debug"));
 
     std::string log;
     int status = shell(

@@ -293,7 +293,16 @@ Program::Program(const std::string& directory, const std::vector<std::string>& a
         words.emplace_back(OSTREL_EMULATOR);
     words.emplace_back(OSTREL_PROGRAM);
     words.insert(words.end(), arguments.begin(), arguments.end());
+    start(words, directory, environment);
+}
 
+Program::Program(const Command& command, const std::string& directory,
+                 const std::vector<std::string>& environment) {
+    start(command.words, directory, environment);
+}
+
+void Program::start(const std::vector<std::string>& words, const std::string& directory,
+                    const std::vector<std::string>& environment) {
     char** env = g_get_environ();
     for (const std::string& entry : environment) {
         size_t equals = entry.find('=');

@@ -56,6 +56,12 @@ bool fileExists(const std::string& path);
 // How often `part` occurs in `text`, not overlapping.
 size_t occurrences(const std::string& text, const std::string& part);
 
+// The words of a command started in place of the built program, e.g. one that starts it
+// somewhere else: no emulator or wrapper is put before them.
+struct Command {
+    std::vector<std::string> words;
+};
+
 // The built Ostrel (under the emulator for a foreign architecture, and under the words of
 // $OSTREL_WRAPPER, e.g. valgrind, when set), started in a directory, in a process group of its
 // own, with standard input from /dev/null and standard output and error going to files.
@@ -64,6 +70,9 @@ size_t occurrences(const std::string& text, const std::string& part);
 class Program {
 public:
     Program(const std::string& directory, const std::vector<std::string>& arguments,
+            const std::vector<std::string>& environment = {});
+    // Starts the command instead, with the same standard input, output and error.
+    Program(const Command& command, const std::string& directory,
             const std::vector<std::string>& environment = {});
     ~Program();  // kills the program and everything it started that still runs
     Program(const Program&) = delete;
@@ -79,6 +88,9 @@ public:
     int wait(double seconds);
 
 private:
+    void start(const std::vector<std::string>& words, const std::string& directory,
+               const std::vector<std::string>& environment);
+
     TempDir files_;
     pid_t pid_ = -1;
     int status_ = -1;
