@@ -115,7 +115,9 @@ ProgressState* create_progress() {
     gtk_widget_set_can_default(record->button, TRUE);
     gtk_widget_grab_default(record->button);
 
-    record->timer = g_timeout_add(50, progress_timeout, record);
+    // Below the toolkit's events: a close asked for while a block held the loop up is handled
+    // before the next line is read, however many events piled up meanwhile.
+    record->timer = g_timeout_add_full(G_PRIORITY_DEFAULT + 1, 50, progress_timeout, record, nullptr);
 
     for (GtkWidget* widget : {box, upper, record->bar, lower, record->label, window})
         gtk_widget_show(widget);

@@ -206,6 +206,27 @@ TEST_F(ProgressWindow, DestroyReturnsWhenTheRunningBlockHasMoreOutputThanThePipe
     record = nullptr;
 }
 
+TEST_F(ProgressWindow, CloseThatCameWhileTheLoopWasHeldUpIsHandledBeforeTheNextLine) {
+    start("#script_start_blocking\ntouch later\n#script_end\n");
+    // Events that piled up while a block held the main loop up, the close among the last,
+    // and the interpreter's next tick long due.
+    for (int i = 0; i < 3; ++i) {
+        GdkEvent* other = gdk_event_new(GDK_NOTHING);
+        gdk_event_put(other);
+        gdk_event_free(other);
+    }
+    GdkEvent* close = gdk_event_new(GDK_DELETE);
+    close->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+    gdk_event_put(close);
+    gdk_event_free(close);
+    g_source_set_ready_time(g_main_context_find_source_by_id(nullptr, record->timer), 0);
+    record = nullptr;  // released by the close
+    while (window && g_main_context_iteration(nullptr, FALSE)) {
+    }
+    EXPECT_EQ(nullptr, window);
+    EXPECT_FALSE(fileExists(dir / "later"));
+}
+
 TEST_F(ProgressWindow, DestroyedWindowAfterAnExitLeavesTheReleasedRecordAlone) {
     start("#title=First\n#Ostrel_Exit\n#title=Never\n");
     EXPECT_TRUE(tick());
