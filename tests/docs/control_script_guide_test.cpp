@@ -11,6 +11,7 @@
 
 #include "buffers/buffers.h"
 #include "buffers/owned.h"
+#include "progress/in_process.h"
 #include "progress/progress.h"
 #include "support/support.h"
 
@@ -126,39 +127,12 @@ BothModes runBothWays(const std::string& script, const std::vector<std::string>&
 
 // Runs a script in this process, with the real progress window and interpreter, so that the
 // window's state can be read directly.
-class GuideWindow : public testing::Test {
+class GuideWindow : public InProcessRun {
 protected:
-    void TearDown() override {
-        if (window_)
-            gtk_widget_destroy(window_);
-        processEvents();
-        releaseScript();
-        if (!oldDirectory_.empty()) {
-            EXPECT_EQ(0, chdir(oldDirectory_.c_str()));
-        }
-    }
-
-    void start(const std::string& script) {
-        dir_.write("installer", script);
-        char* old = g_get_current_dir();
-        oldDirectory_ = old;
-        g_free(old);
-        ASSERT_EQ(0, chdir(dir_.path().c_str()));
-        ASSERT_EQ(1, readScript("installer"));
-        m_pBufferIndex = m_pBuffer;
-        built_.first = g_get_monotonic_time();
-        record_ = create_progress();
-        built_.second = g_get_monotonic_time();
-        window_ = record_->window;
-    }
-
-    // Applies the next line, as one tick of the interpreter.
-    void tick() { fireSource(record_->timer); }
-
     // Lets the main loop run until `done` holds; false if it did not within `seconds`. The
     // interpreter is the test's to tick: the loop runs the output monitor only.
     bool runUntil(const std::function<bool()>& done, double seconds) {
-        if (GSource* interpreter = g_main_context_find_source_by_id(nullptr, record_->timer))
+        if (GSource* interpreter = g_main_context_find_source_by_id(nullptr, record->timer))
             g_source_set_ready_time(interpreter, -1);
         double end = now() + seconds * timeScale();
         // One iteration at a time, so that the state is seen before the next timer moves on.
@@ -171,19 +145,8 @@ protected:
         return true;
     }
 
-    bool finished() const { return gtk_widget_get_visible(record_->button); }
-    std::string barText() const { return gtk_progress_bar_get_text(GTK_PROGRESS_BAR(record_->bar)); }
-    double barFraction() const { return gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(record_->bar)); }
-    std::string label() const { return gtk_label_get_text(GTK_LABEL(record_->label)); }
-    std::string title() const { return gtk_window_get_title(GTK_WINDOW(window_)); }
-
-    TempDir dir_;
-    ProgressState* record_ = nullptr;
-    std::pair<gint64, gint64> built_;  // the monotonic clock before and after the window was built
-
-private:
-    GtkWidget* window_ = nullptr;
-    std::string oldDirectory_;
+    bool finished() const { return gtk_widget_get_visible(record->button); }
+    std::string label() const { return labelText(); }
 };
 
 TEST(ControlScriptGuide, ShowsExactlyTheExamplesThatAreRun) {
@@ -229,10 +192,10 @@ TEST_F(GuideWindow, TextStaysOnTheBarWhileTheBlockRunsThenIsCleared) {
     tick();
     EXPECT_EQ("Copying files", barText());
     tick();
-    ASSERT_EQ(1, record_->running);
+    ASSERT_EQ(1, record->running);
     runUntil([] { return false; }, 0.4);
     EXPECT_EQ("Copying files", barText());
-    ASSERT_TRUE(runUntil([this] { return record_->running == 0; }, 20));
+    ASSERT_TRUE(runUntil([this] { return record->running == 0; }, 20));
     tick();
     EXPECT_EQ("Done", barText());
     tick();
@@ -250,7 +213,7 @@ TEST_F(GuideWindow, ProgressFillsTheBarByTheNumberGivenAndFullyAtTheEnd) {
     EXPECT_DOUBLE_EQ(0.5, barFraction());
     tick();
     tick();
-    EXPECT_FLOAT_EQ(0.75f, record_->fraction);
+    EXPECT_FLOAT_EQ(0.75f, record->fraction);
     EXPECT_TRUE(finished());
     EXPECT_DOUBLE_EQ(1.0, barFraction());
 }
@@ -273,7 +236,7 @@ TEST_F(GuideWindow, ProgressOutsideTheRangeIsHeldToItAndNonsenseIsZero) {
     EXPECT_DOUBLE_EQ(0.0, barFraction());
     EXPECT_FALSE(finished());
     tick();
-    EXPECT_FLOAT_EQ(0.0f, record_->fraction);
+    EXPECT_FLOAT_EQ(0.0f, record->fraction);
 }
 
 TEST_F(GuideWindow, AsyncBlockShowsEachLineUnderTheBarAndHoldsTheScript) {
@@ -284,7 +247,7 @@ TEST_F(GuideWindow, AsyncBlockShowsEachLineUnderTheBarAndHoldsTheScript) {
     EXPECT_EQ("Unpacking", barText());
     ASSERT_TRUE(runUntil([this] { return label() == "Unpacked 3 files "; }, 20));
     EXPECT_EQ("Unpacking", barText());
-    ASSERT_TRUE(runUntil([this] { return record_->running == 0; }, 20));
+    ASSERT_TRUE(runUntil([this] { return record->running == 0; }, 20));
     EXPECT_EQ("", label());
     tick();
     EXPECT_EQ("Configuring", barText());
@@ -333,7 +296,7 @@ TEST_F(GuideWindow, BlockingBlockLeavesTheLineUnderTheBarEmpty) {
     start(example("blocking-block"));
     tick();
     tick();
-    EXPECT_EQ(0, record_->running);
+    EXPECT_EQ(0, record->running);
     EXPECT_EQ(" ", label());
     EXPECT_TRUE(finished());
 }
@@ -357,10 +320,10 @@ public:
     HeldSleeps() {
         GCharPtr real(g_find_program_in_path("sleep"));
         dir_.write("sleep",
-                   "#!/bin/sh\nn=$(( $(cat " + (dir_ / "calls") +
-                       " 2>/dev/null || echo 0) + 1 ))\necho $n > " + (dir_ / "calls") + "\nwhile [ ! -e " +
-                       (dir_ / "wake-") + "$n ]; do " + real.get() + " 0.01; done\n",
-                   0755);
+                  "#!/bin/sh\nn=$(( $(cat " + (dir_ / "calls") + " 2>/dev/null || echo 0) + 1 ))\necho $n > " +
+                      (dir_ / "calls") + "\nwhile [ ! -e " + (dir_ / "wake-") + "$n ]; do " + real.get() +
+                      " 0.01; done\n",
+                  0755);
     }
     std::string path() const { return "PATH=" + dir_.path() + ":" + g_getenv("PATH"); }
     // Whether call n has begun.
@@ -694,13 +657,13 @@ TEST_F(GuideWindow, LongLineIsCutAtTheWindowsEdgeAndTheWindowKeepsItsWidth) {
     tick();
     auto textWidth = [this] {
         int width = 0;
-        pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(record_->label)), &width, nullptr);
+        pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(record->label)), &width, nullptr);
         return width;
     };
     ASSERT_TRUE(
         runUntil([this] { return label() == "Installing /usr/share/doc/example/changelog.gz "; }, 20));
     GtkRequisition asked;
-    gtk_widget_size_request(record_->window, &asked);
+    gtk_widget_size_request(record->window, &asked);
     EXPECT_LE(asked.width, 300);
     EXPECT_GT(textWidth(), 300);
     ASSERT_TRUE(runUntil([this] { return label() == "Installing changelog.gz "; }, 20));
@@ -712,11 +675,11 @@ TEST_F(GuideWindow, BlockAtTheVeryEndHoldsOkBackUntilItHasEnded) {
     start(example("block-at-end"));
     tick();
     tick();
-    EXPECT_EQ(1, record_->running);
+    EXPECT_EQ(1, record->running);
     ASSERT_TRUE(runUntil([this] { return label() == "installed "; }, 20));
     tick();
     EXPECT_FALSE(finished());
-    ASSERT_TRUE(runUntil([this] { return record_->running == 0; }, 20));
+    ASSERT_TRUE(runUntil([this] { return record->running == 0; }, 20));
     EXPECT_FALSE(finished());
     tick();
     EXPECT_TRUE(finished());
@@ -725,7 +688,7 @@ TEST_F(GuideWindow, BlockAtTheVeryEndHoldsOkBackUntilItHasEnded) {
 
 TEST_F(GuideWindow, ReadsOneLineEveryFiftyMilliseconds) {
     start("#text=Step 1\n#text=Step 2\n");
-    EXPECT_TRUE(firesEvery(record_->timer, 50, built_.first, built_.second));
+    EXPECT_TRUE(firesEvery(record->timer, 50, built.first, built.second));
     tick();
     EXPECT_EQ("Step 1", barText());
 }
