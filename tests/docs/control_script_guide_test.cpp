@@ -320,10 +320,10 @@ public:
     HeldSleeps() {
         GCharPtr real(g_find_program_in_path("sleep"));
         dir_.write("sleep",
-                  "#!/bin/sh\nn=$(( $(cat " + (dir_ / "calls") + " 2>/dev/null || echo 0) + 1 ))\necho $n > " +
-                      (dir_ / "calls") + "\nwhile [ ! -e " + (dir_ / "wake-") + "$n ]; do " + real.get() +
-                      " 0.01; done\n",
-                  0755);
+                   "#!/bin/sh\nn=$(( $(cat " + (dir_ / "calls") +
+                       " 2>/dev/null || echo 0) + 1 ))\necho $n > " + (dir_ / "calls") + "\nwhile [ ! -e " +
+                       (dir_ / "wake-") + "$n ]; do " + real.get() + " 0.01; done\n",
+                   0755);
     }
     std::string path() const { return "PATH=" + dir_.path() + ":" + g_getenv("PATH"); }
     // Whether call n has begun.
