@@ -2,7 +2,6 @@
 // clean one, and on installer directories with faulty files.
 #include <glib.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <sstream>
 
@@ -20,29 +19,12 @@ struct Checked {
 // Runs the checker in directory; a PATH of "" keeps the test's own.
 Checked runChecker(const std::string& directory, const std::vector<std::string>& arguments,
                    const std::string& path = "") {
-    // A checker of a foreign architecture runs under the emulator.
-    std::vector<char*> argv;
-    if (*OSTREL_EMULATOR)
-        argv.push_back(const_cast<char*>(OSTREL_EMULATOR));
-    argv.push_back(const_cast<char*>(OSTREL_CHECK));
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    char** environment = g_get_environ();
+    std::vector<std::string> environment;
     if (!path.empty())
-        environment = g_environ_setenv(environment, "PATH", path.c_str(), TRUE);
-    char* out = nullptr;
-    int status = -1;
-    GError* error = nullptr;
-    bool started = g_spawn_sync(directory.c_str(), argv.data(), environment, G_SPAWN_STDERR_TO_DEV_NULL,
-                                nullptr, nullptr, &out, nullptr, &status, &error);
-    g_strfreev(environment);
-    EXPECT_TRUE(started) << (error ? error->message : "");
-    if (error)
-        g_error_free(error);
-    Checked checked{started && WIFEXITED(status) ? WEXITSTATUS(status) : -1, out ? out : ""};
-    g_free(out);
-    return checked;
+        environment.push_back("PATH=" + path);
+    Program checker(checkerCommand(arguments), directory, environment);
+    int status = checker.wait(60);
+    return {status, checker.out()};
 }
 
 // The checker on one control script, named "installer" and given with -f.

@@ -82,10 +82,7 @@ TEST(Readme, QuotesWhatTheCheckerSaysAboutEachMistakeThatMakesAnInstallerMisbeha
         TempDir dir;
         dir.write("installer", mistake);
         InDirectory inside(dir.path());
-        std::vector<std::string> checker = {OSTREL_CHECK, "-f", "installer"};
-        if (*OSTREL_EMULATOR)
-            checker.insert(checker.begin(), OSTREL_EMULATOR);
-        std::istringstream findings(commandOutput(checker));
+        std::istringstream findings(commandOutput(checkerCommand({"-f", "installer"}).words));
         int quoted = 0;
         for (std::string line; std::getline(findings, line);) {
             if (line.find(": ShellCheck: ") != std::string::npos)

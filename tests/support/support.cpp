@@ -296,6 +296,15 @@ Program::Program(const std::string& directory, const std::vector<std::string>& a
     start(words, directory, environment);
 }
 
+Command checkerCommand(const std::vector<std::string>& arguments) {
+    Command command;
+    if (strlen(OSTREL_EMULATOR) != 0)
+        command.words.emplace_back(OSTREL_EMULATOR);
+    command.words.emplace_back(OSTREL_CHECK);
+    command.words.insert(command.words.end(), arguments.begin(), arguments.end());
+    return command;
+}
+
 Program::Program(const Command& command, const std::string& directory,
                  const std::vector<std::string>& environment) {
     start(command.words, directory, environment);

@@ -61,6 +61,8 @@ size_t occurrences(const std::string& text, const std::string& part);
 struct Command {
     std::vector<std::string> words;
 };
+// The built ostrel-check with these arguments, under the emulator for a foreign architecture.
+Command checkerCommand(const std::vector<std::string>& arguments);
 
 // The built Ostrel (under the emulator for a foreign architecture, and under the words of
 // $OSTREL_WRAPPER, e.g. valgrind, when set), started in a directory, in a process group of its
