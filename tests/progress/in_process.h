@@ -9,6 +9,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 
 #include "buffers/buffers.h"
@@ -47,10 +48,8 @@ class InProcessRun : public testing::Test {
 protected:
     void start(const std::string& script) {
         dir.write("installer", script);
-        char* old = g_get_current_dir();
-        oldDirectory = old;
-        g_free(old);
-        ASSERT_EQ(0, chdir(dir.path().c_str()));
+        inside.reset();
+        inside = std::make_unique<InDirectory>(dir.path());
         ASSERT_EQ(1, readScript("./installer"));
         m_pBufferIndex = m_pBuffer;
         built.first = g_get_monotonic_time();
@@ -65,9 +64,7 @@ protected:
             gtk_widget_destroy(window);
         releaseScript();
         m_pBufferIndex = nullptr;
-        if (!oldDirectory.empty()) {
-            EXPECT_EQ(0, chdir(oldDirectory.c_str()));
-        }
+        inside.reset();
     }
 
     // One tick of the interpreter, as the main loop would run it.
@@ -105,7 +102,7 @@ protected:
 
     TempDir dir;
     ProgressState* record = nullptr;
-    std::pair<gint64, gint64> built;  // the monotonic clock before and after the window was built
-    GtkWidget* window = nullptr;      // cleared when the window is destroyed
-    std::string oldDirectory;
+    std::pair<gint64, gint64> built;      // the monotonic clock before and after the window was built
+    GtkWidget* window = nullptr;          // cleared when the window is destroyed
+    std::unique_ptr<InDirectory> inside;  // the scratch directory is the working directory
 };
