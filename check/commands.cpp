@@ -559,23 +559,98 @@ int scriptLineOf(const ShellView& view, int viewLine) {
     return g_array_index(view.lines, int, index);
 }
 
+// A command that takes its input from standard input unless it names a file.
+struct InputReader {
+    const char* name;
+    const char* argumentOptions;  // short options whose argument may be the next word
+    const char* programOptions;   // short options that give the pattern or program instead
+    const char* longProgram;      // the long form of those, "" when there is none
+    int leading;                  // operands before the files: a pattern or a program
+};
+
+const InputReader kInputReaders[] = {
+    {"cat", "", "", "", 0},
+    {"tac", "s", "", "", 0},
+    {"nl", "bdfhilnsvw", "", "", 0},
+    {"head", "nc", "", "", 0},
+    {"tail", "ncs", "", "", 0},
+    {"sort", "kotST", "", "", 0},
+    {"uniq", "fsw", "", "", 0},
+    {"wc", "", "", "", 0},
+    {"cut", "bcdf", "", "", 0},
+    {"fold", "w", "", "", 0},
+    {"rev", "", "", "", 0},
+    {"od", "AjNtw", "", "", 0},
+    {"base64", "w", "", "", 0},
+    {"md5sum", "", "", "", 0},
+    {"sha1sum", "", "", "", 0},
+    {"sha256sum", "", "", "", 0},
+    {"sha512sum", "", "", "", 0},
+    {"grep", "efmABCdD", "ef", "--regexp", 1},
+    {"egrep", "efmABCdD", "ef", "--regexp", 1},
+    {"fgrep", "efmABCdD", "ef", "--regexp", 1},
+    {"sed", "efl", "ef", "--expression", 1},
+    {"awk", "fvF", "f", "--file", 1},
+    {"gawk", "fvF", "f", "--file", 1},
+    {"mawk", "fvF", "f", "--file", 1},
+};
+
+// Whether a filter names no file to read (or names "-"), so that it reads standard input.
+bool readsNoFile(const Command& command, const InputReader& reader) {
+    int leading = reader.leading;
+    int files = 0;
+    bool options = true;
+    for (guint k = 1; k < command.words->len; ++k) {
+        const char* word = wordAt(command, k);
+        if (options && strcmp(word, "--") == 0) {
+            options = false;
+        } else if (options && word[0] == '-' && word[1] == '-') {
+            size_t length = strlen(reader.longProgram);
+            if (length && strncmp(word, reader.longProgram, length) == 0) {
+                leading = 0;
+                k += word[length] == '=' ? 0 : 1;
+            } else if (strcmp(word, "--recursive") == 0) {
+                return false;
+            }
+        } else if (options && word[0] == '-' && word[1]) {
+            for (const char* letter = word + 1; *letter; ++letter) {
+                if (reader.leading && strchr(reader.programOptions, *letter))
+                    leading = 0;
+                // grep -r with no file searches the working directory.
+                if (reader.leading && strchr("rR", *letter) && strcmp(reader.name, "sed") != 0)
+                    return false;
+                if (strchr(reader.argumentOptions, *letter)) {
+                    k += letter[1] ? 0 : 1;
+                    break;
+                }
+            }
+        } else if (leading > 0) {
+            // awk 'BEGIN { … }' alone runs without reading anything.
+            if (strstr(word, "BEGIN") && reader.programOptions[0] == 'f')
+                return false;
+            --leading;
+        } else if (strcmp(word, "-") == 0) {
+            return true;
+        } else {
+            ++files;
+        }
+    }
+    return files == 0;
+}
+
 void checkStandardInput(const Script& script, const ShellView& view, const Command& command) {
-    static const char* const kReaders[] = {"read", "mapfile", "readarray", nullptr};
-    static const char* const kFilters[] = {"cat", "tee", "tr", nullptr};
-    static const char* const kUnit[] = {"-u", nullptr};
+    // These read standard input whatever their operands; read -u reads another descriptor.
+    static const char* const kAlways[] = {"read", "mapfile", "readarray", "tee", "tr", "xargs", nullptr};
+    static const char* const kOtherInput[] = {"-u", nullptr};
     const char* name = wordAt(command, 0);
     if (command.stdinRedirected || command.pipedIn)
         return;
-    bool reader = isOneOf(name, kReaders) && !hasWord(command, kUnit);
-    bool filter = isOneOf(name, kFilters);
-    if (strcmp(name, "cat") == 0) {
-        for (guint k = 1; k < command.words->len; ++k) {
-            const char* word = wordAt(command, k);
-            if (word[0] != '-' || word[1] == '\0')
-                filter = strcmp(word, "-") == 0;
-        }
+    bool reads = isOneOf(name, kAlways) && !hasWord(command, kOtherInput);
+    for (const InputReader& reader : kInputReaders) {
+        if (strcmp(name, reader.name) == 0)
+            reads = readsNoFile(command, reader);
     }
-    if (reader || filter)
+    if (reads)
         report(script.path, scriptLineOf(view, command.viewLine), Severity::Warning,
                "`%s` reads standard input, and a block's standard input is its own text: it takes "
                "the block's next lines, which then never run; give it input, e.g. `%s < FILE` or "

@@ -109,6 +109,9 @@ TEST(Checker, NamesEachTrapWithItsLineAndSeverity) {
         {"#script_start\ncat\n#script_end\n#progress=1\n",
          {{"2: warning: ", "`cat` reads standard input"}},
          1},
+        {"#script_start\ngrep -q -e ready\nsort -o names -k 2\n#script_end\n#progress=1\n",
+         {{"2: warning: ", "`grep` reads standard input"}, {"3: warning: ", "`sort` reads standard input"}},
+         1},
         // Modes that differ.
         {"#title=A\necho hello\n", {{"2: warning: ", "outside any block"}}, 1},
         {"echo \"hi\" #title=A\n", {{"1: warning: ", "ignores `echo \"hi\" ` in front of it"}}, 1},
@@ -177,6 +180,8 @@ TEST(Checker, FindsNothingInACleanScriptWithEveryKindOfBlock) {
         "mkdir -p \"\\$prefix/share\"\n"
         "( cd \"\\$prefix\" && ls >/dev/null )\n"
         "while read -r name; do echo \"\\$name\"; done < /etc/hostname\n"
+        "grep -q -e localhost -- /etc/hosts && head -n 1 /etc/hosts | sort -k 2\n"
+        "grep -r -l \"\\$prefix\" >/dev/null; awk 'BEGIN { print 6 * 7 }'\n"
         "case \"\\$prefix\" in\n"
         "  /*) echo \"absolute: \\$prefix\" ;;\n"
         "  *) echo relative ;;\n"
