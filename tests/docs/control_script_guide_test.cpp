@@ -67,6 +67,8 @@ const std::set<std::string> kTested = {
     "environment-escaped",
     "eof-line",
     "eof-line-fixed",
+    "stdin-reader",
+    "stdin-reader-fixed",
     "script-end-in-line",
     "directive-in-line",
     "empty-lines",
@@ -492,6 +494,17 @@ TEST(GuidePitfalls, AnyOtherHereDocumentWordWorks) {
     };
     check(true);
     check(false);
+}
+
+TEST(GuidePitfalls, ACommandThatReadsStandardInputTakesTheBlocksNextLines) {
+    BothModes taken = runBothWays(example("stdin-reader"), {}, "Choosing a language \n");
+    EXPECT_EQ(std::string(kNoLicence) + "Choosing a language \n", taken.windowed.out);
+    EXPECT_EQ("Choosing a language\n", taken.silent.out);
+
+    BothModes given = runBothWays(example("stdin-reader-fixed"), {}, "Language: Deutsch \n",
+                                  [](const TempDir& dir) { dir.write("language.txt", "Deutsch\n"); });
+    EXPECT_EQ(std::string(kNoLicence) + "Choosing a language \nLanguage: Deutsch \n", given.windowed.out);
+    EXPECT_EQ("Choosing a language\nLanguage: Deutsch\n", given.silent.out);
 }
 
 TEST(GuidePitfalls, ScriptEndInsideALineEndsTheBlockThere) {
