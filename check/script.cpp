@@ -152,6 +152,11 @@ void checkProgressValue(const Script& script, int line, const char* value) {
                "`%s` lies outside 0..1: the bar is held at %g; write a fraction, e.g. "
                "`#progress=0.5` for half",
                shown.get(), read);
+    else if (end[strspn(end, " \t\r")] != '\0')
+        report(script.path, line, Severity::Warning,
+               "`%s` is not a number: the bar reads it as %g and ignores what follows; write the "
+               "number alone, e.g. `#progress=0.5`",
+               shown.get(), read);
 }
 
 void checkDirectiveLine(const Script& script, const ScriptLine& line) {
@@ -272,7 +277,7 @@ void checkBlock(const Script& script, const Block& block) {
         report(script.path, block.open, Severity::Warning,
                "this block has no `#script_end`: every following line of the file belongs to it, "
                "directives too; close it with `#script_end`");
-    if (block.length == 0) {
+    if (block.text[strspn(block.text, " \t\r\n")] == '\0') {
         report(script.path, block.open, Severity::Warning,
                "this block is empty: nothing runs; put commands between `#script_start` and "
                "`#script_end`, or remove it");

@@ -67,6 +67,7 @@ TEST(Checker, NamesEachTrapWithItsLineAndSeverity) {
         {"#script_start\necho a\n", {{"1: warning: ", "no `#script_end`"}}, 1},
         {"#title=A\n#script_end\n", {{"2: warning: ", "no open block"}}, 1},
         {"#script_start\n\n#script_end\n#progress=1\n", {{"1: warning: ", "empty"}}, 1},
+        {"#script_start\n  \t\n#script_end\n#progress=1\n", {{"1: warning: ", "empty"}}, 1},
         {"#script_start\necho a\n#progress=0.5\n#script_end\n#progress=1\n",
          {{"3: warning: ", "`#progress=` inside a block"}},
          1},
@@ -142,6 +143,7 @@ TEST(Checker, NamesEachTrapWithItsLineAndSeverity) {
         // Values.
         {"#progress=0,5\n", {{"1: warning: ", "decimal comma"}}, 1},
         {"#progress=half\n", {{"1: warning: ", "`half` is not a number"}}, 1},
+        {"#progress=0.5 done\n#progress=0.75 \n", {{"1: warning: ", "reads it as 0.5 and ignores"}}, 1},
         {"#progress=50\n", {{"1: warning: ", "held at 1"}}, 1},
         // Blocks' output and input.
         {"#script_start\nsleep 100 &\n#script_end\n#progress=1\n", {{"2: warning: ", "`sleep … &`"}}, 1},
