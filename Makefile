@@ -65,10 +65,12 @@ check: deps
 	@bash tools/old-distro-root $(BUILD)/bullseye || echo "check: no Debian 11 root, so its tests fail"
 	@bash tools/run-suite $(BUILD)/x86_64 $(BUILD)/i386 $(BUILD)/asan $(BUILD)/fuzz
 
-# The suite of the 64-bit build with every started Ostrel under valgrind's memcheck.
+# The suite of the 64-bit build with every started Ostrel under valgrind's memcheck. The runs
+# on Debian 11 are left out: their program starts inside that root, where valgrind is not.
 memcheck: deps
 	@$(MAKE) --no-print-directory build-x86_64
-	@OSTREL_WRAPPER="$(VALGRIND)" OSTREL_TIME_SCALE=$(MEMCHECK_TIME_SCALE) bash tools/run-suite $(BUILD)/x86_64
+	@OSTREL_WRAPPER="$(VALGRIND)" OSTREL_TIME_SCALE=$(MEMCHECK_TIME_SCALE) \
+		bash tools/run-suite -E '^OldDistribution\.' $(BUILD)/x86_64
 
 fuzz: deps
 	@$(MAKE) --no-print-directory build-fuzz
