@@ -638,6 +638,37 @@ bool readsNoFile(const Command& command, const InputReader& reader) {
     return files == 0;
 }
 
+// A package manager that asks before it changes the system (sudo in front or not), without the
+// -y that answers for it: it reads the answer from standard input. Its name, or nullptr.
+const char* askingManager(const Command& command) {
+    static const char* const kManagers[] = {"apt-get", "apt", "dnf", "yum", nullptr};
+    static const char* const kChanges[] = {"install",      "reinstall",    "remove",     "purge",   "erase",
+                                           "dist-upgrade", "full-upgrade", "autoremove", "upgrade", nullptr};
+    static const char* const kYes[] = {"--yes", "--assume-yes", "--assumeyes", "-qq", nullptr};
+    static const char* const kWithArgument[] = {"-o", "-c", "-t", nullptr};
+    guint k = 0;
+    if (strcmp(wordAt(command, 0), "sudo") == 0) {
+        for (k = 1; wordAt(command, k)[0] == '-';)
+            ++k;
+    }
+    const char* manager = wordAt(command, k);
+    if (!isOneOf(manager, kManagers))
+        return nullptr;
+    const char* action = nullptr;
+    for (++k; k < command.words->len; ++k) {
+        const char* word = wordAt(command, k);
+        if (isOneOf(word, kYes) || (word[0] == '-' && word[1] != '-' && strchr(word, 'y')))
+            return nullptr;
+        if (isOneOf(word, kWithArgument))
+            ++k;
+        else if (word[0] != '-' && !action)
+            action = word;
+    }
+    // dnf and yum also update the installed packages with "update"; apt-get only reads lists.
+    bool update = action && strcmp(action, "update") == 0 && manager[0] != 'a';
+    return action && (isOneOf(action, kChanges) || update) ? manager : nullptr;
+}
+
 void checkStandardInput(const Script& script, const ShellView& view, const Command& command) {
     // These read standard input whatever their operands; read -u reads another descriptor.
     static const char* const kAlways[] = {"read", "mapfile", "readarray", "tee", "tr", "xargs", nullptr};
@@ -656,6 +687,12 @@ void checkStandardInput(const Script& script, const ShellView& view, const Comma
                "the block's next lines, which then never run; give it input, e.g. `%s < FILE` or "
                "`< /dev/null`",
                name, name);
+    else if (const char* manager = askingManager(command))
+        report(script.path, scriptLineOf(view, command.viewLine), Severity::Warning,
+               "`%s` asks before it changes the system and reads its answer from standard input, "
+               "the block's own text: it takes the block's next lines, which then never run, and "
+               "mostly gives up; add `-y`",
+               manager);
 }
 
 void checkCd(const Script& script, const ShellView& view, const Command& command) {

@@ -113,6 +113,10 @@ TEST(Checker, NamesEachTrapWithItsLineAndSeverity) {
         {"#script_start\ngrep -q -e ready\nsort -o names -k 2\n#script_end\n#progress=1\n",
          {{"2: warning: ", "`grep` reads standard input"}, {"3: warning: ", "`sort` reads standard input"}},
          1},
+        {"#script_start\nsudo apt-get -o Debug::NoLocking=1 install curl\napt-get update\ndnf -qy install "
+         "curl\n#script_end\n#progress=1\n",
+         {{"2: warning: ", "`apt-get` asks before it changes the system"}},
+         1},
         // Modes that differ.
         {"#title=A\necho hello\n", {{"2: warning: ", "outside any block"}}, 1},
         {"echo \"hi\" #title=A\n", {{"1: warning: ", "ignores `echo \"hi\" ` in front of it"}}, 1},
