@@ -81,6 +81,7 @@ void checkLicences(const char* directory, const char* shown) {
         return;
     }
     bool english = false;
+    const char* nearly = nullptr;  // "english", "English.txt": a name meant as English
     GSList* names = nullptr;
     while (struct dirent* entry = readdir(entries)) {
         if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
@@ -93,6 +94,8 @@ void checkLicences(const char* directory, const char* shown) {
         GCharPtr path(pathIn(folder.get(), name));
         GCharPtr shownName(shownPath(shownFolder.get(), name));
         bool isEnglish = strcmp(name, "English") == 0;
+        if (!isEnglish && !nearly && g_ascii_strncasecmp(name, "English", 7) == 0)
+            nearly = name;
         struct stat entry;
         if (lstat(path.get(), &entry) != 0 || !S_ISREG(entry.st_mode)) {
             report(shownName.get(), 1, Severity::Warning,
@@ -108,11 +111,12 @@ void checkLicences(const char* directory, const char* shown) {
         english |= isEnglish;
         checkLicence(path.get(), shownName.get(), isEnglish);
     }
-    g_slist_free_full(names, g_free);
     if (!english)
         report(shownEnglish.get(), 1, Severity::Warning,
                "eula/ has no English file: Ostrel shows no licence at all and starts installing at "
-               "once; add the licence as eula/English");
+               "once; add the licence as eula/English%s%s%s",
+               nearly ? " (the name is exact: `" : "", nearly ? nearly : "", nearly ? "` is not it)" : "");
+    g_slist_free_full(names, g_free);
 }
 
 void checkIcon(const char* directory, const char* shown) {

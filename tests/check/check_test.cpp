@@ -268,6 +268,12 @@ TEST(Checker, ChecksTheFilesOfAnInstallerDirectory) {
          nullptr,
          "inst/eula/English:1: warning: eula/ has no English file",
          1},
+        {{{"eula/english", "Terms\n"}, {"korvalen-48x48.png", icon}},
+         nullptr,
+         "inst/eula/English:1: warning: eula/ has no English file: Ostrel shows no licence at all and "
+         "starts installing at once; add the licence as eula/English (the name is exact: `english` is not "
+         "it)",
+         1},
         {{{"eula/English", ""}, {"korvalen-48x48.png", icon}},
          nullptr,
          "inst/eula/English:1: warning: the file is empty",
