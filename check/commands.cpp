@@ -565,34 +565,37 @@ struct InputReader {
     const char* argumentOptions;  // short options whose argument may be the next word
     const char* programOptions;   // short options that give the pattern or program instead
     const char* longProgram;      // the long form of those, "" when there is none
+    const char* ownInput;         // short options that make it read no input ("" for none)
+    const char* alone;            // in its program: may run without input (nullptr for none)
     int leading;                  // operands before the files: a pattern or a program
 };
 
+// grep -r with no file searches the working directory; awk 'BEGIN { … }' reads nothing.
 const InputReader kInputReaders[] = {
-    {"cat", "", "", "", 0},
-    {"tac", "s", "", "", 0},
-    {"nl", "bdfhilnsvw", "", "", 0},
-    {"head", "nc", "", "", 0},
-    {"tail", "ncs", "", "", 0},
-    {"sort", "kotST", "", "", 0},
-    {"uniq", "fsw", "", "", 0},
-    {"wc", "", "", "", 0},
-    {"cut", "bcdf", "", "", 0},
-    {"fold", "w", "", "", 0},
-    {"rev", "", "", "", 0},
-    {"od", "AjNtw", "", "", 0},
-    {"base64", "w", "", "", 0},
-    {"md5sum", "", "", "", 0},
-    {"sha1sum", "", "", "", 0},
-    {"sha256sum", "", "", "", 0},
-    {"sha512sum", "", "", "", 0},
-    {"grep", "efmABCdD", "ef", "--regexp", 1},
-    {"egrep", "efmABCdD", "ef", "--regexp", 1},
-    {"fgrep", "efmABCdD", "ef", "--regexp", 1},
-    {"sed", "efl", "ef", "--expression", 1},
-    {"awk", "fvF", "f", "--file", 1},
-    {"gawk", "fvF", "f", "--file", 1},
-    {"mawk", "fvF", "f", "--file", 1},
+    {"cat", "", "", "", "", nullptr, 0},
+    {"tac", "s", "", "", "", nullptr, 0},
+    {"nl", "bdfhilnsvw", "", "", "", nullptr, 0},
+    {"head", "nc", "", "", "", nullptr, 0},
+    {"tail", "ncs", "", "", "", nullptr, 0},
+    {"sort", "kotST", "", "", "", nullptr, 0},
+    {"uniq", "fsw", "", "", "", nullptr, 0},
+    {"wc", "", "", "", "", nullptr, 0},
+    {"cut", "bcdf", "", "", "", nullptr, 0},
+    {"fold", "w", "", "", "", nullptr, 0},
+    {"rev", "", "", "", "", nullptr, 0},
+    {"od", "AjNtw", "", "", "", nullptr, 0},
+    {"base64", "w", "", "", "", nullptr, 0},
+    {"md5sum", "", "", "", "", nullptr, 0},
+    {"sha1sum", "", "", "", "", nullptr, 0},
+    {"sha256sum", "", "", "", "", nullptr, 0},
+    {"sha512sum", "", "", "", "", nullptr, 0},
+    {"grep", "efmABCdD", "ef", "--regexp", "rR", nullptr, 1},
+    {"egrep", "efmABCdD", "ef", "--regexp", "rR", nullptr, 1},
+    {"fgrep", "efmABCdD", "ef", "--regexp", "rR", nullptr, 1},
+    {"sed", "efl", "ef", "--expression", "", nullptr, 1},
+    {"awk", "fvF", "f", "--file", "", "BEGIN", 1},
+    {"gawk", "fvF", "f", "--file", "", "BEGIN", 1},
+    {"mawk", "fvF", "f", "--file", "", "BEGIN", 1},
 };
 
 // Whether a filter names no file to read (or names "-"), so that it reads standard input.
@@ -609,24 +612,22 @@ bool readsNoFile(const Command& command, const InputReader& reader) {
             if (length && strncmp(word, reader.longProgram, length) == 0) {
                 leading = 0;
                 k += word[length] == '=' ? 0 : 1;
-            } else if (strcmp(word, "--recursive") == 0) {
+            } else if (*reader.ownInput && strcmp(word, "--recursive") == 0) {
                 return false;
             }
         } else if (options && word[0] == '-' && word[1]) {
             for (const char* letter = word + 1; *letter; ++letter) {
-                if (reader.leading && strchr(reader.programOptions, *letter))
-                    leading = 0;
-                // grep -r with no file searches the working directory.
-                if (reader.leading && strchr("rR", *letter) && strcmp(reader.name, "sed") != 0)
+                if (strchr(reader.ownInput, *letter))
                     return false;
+                if (strchr(reader.programOptions, *letter))
+                    leading = 0;
                 if (strchr(reader.argumentOptions, *letter)) {
                     k += letter[1] ? 0 : 1;
                     break;
                 }
             }
         } else if (leading > 0) {
-            // awk 'BEGIN { … }' alone runs without reading anything.
-            if (strstr(word, "BEGIN") && reader.programOptions[0] == 'f')
+            if (reader.alone && strstr(word, reader.alone))
                 return false;
             --leading;
         } else if (strcmp(word, "-") == 0) {
@@ -646,6 +647,8 @@ const char* askingManager(const Command& command) {
                                            "dist-upgrade", "full-upgrade", "autoremove", "upgrade", nullptr};
     static const char* const kYes[] = {"--yes", "--assume-yes", "--assumeyes", "-qq", nullptr};
     static const char* const kWithArgument[] = {"-o", "-c", "-t", nullptr};
+    // These also update the installed packages with "update"; apt-get only reads lists with it.
+    static const char* const kUpdating[] = {"dnf", "yum", nullptr};
     guint k = 0;
     if (strcmp(wordAt(command, 0), "sudo") == 0) {
         for (k = 1; wordAt(command, k)[0] == '-';)
@@ -664,8 +667,7 @@ const char* askingManager(const Command& command) {
         else if (word[0] != '-' && !action)
             action = word;
     }
-    // dnf and yum also update the installed packages with "update"; apt-get only reads lists.
-    bool update = action && strcmp(action, "update") == 0 && manager[0] != 'a';
+    bool update = action && strcmp(action, "update") == 0 && isOneOf(manager, kUpdating);
     return action && (isOneOf(action, kChanges) || update) ? manager : nullptr;
 }
 

@@ -111,11 +111,14 @@ void checkLicences(const char* directory, const char* shown) {
         english |= isEnglish;
         checkLicence(path.get(), shownName.get(), isEnglish);
     }
-    if (!english)
+    if (!english) {
+        GCharPtr hint(nearly ? g_strdup_printf(" (the name is exact: `%s` is not it)", nearly)
+                             : g_strdup(""));
         report(shownEnglish.get(), 1, Severity::Warning,
                "eula/ has no English file: Ostrel shows no licence at all and starts installing at "
-               "once; add the licence as eula/English%s%s%s",
-               nearly ? " (the name is exact: `" : "", nearly ? nearly : "", nearly ? "` is not it)" : "");
+               "once; add the licence as eula/English%s",
+               hint.get());
+    }
     g_slist_free_full(names, g_free);
 }
 
