@@ -39,13 +39,17 @@ int runInteractive(int* argc, char*** argv) {
 }  // namespace
 
 int startup(int argc, char** argv) {
+    // A command line that names a control script never runs another one.
+    bool named = false;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (is(argument, "-s", "-S"))
             m_bsilent = 1;
         // The file name is not skipped: it is examined as an option in its own right next.
-        if (is(argument, "-f", "-F") && i + 1 < argc)
+        if (is(argument, "-f", "-F") && i + 1 < argc) {
+            named = true;
             readScript(argv[i + 1]);
+        }
         if (is(argument, "-h", "-H", "-help")) {
             g_print("Ostrel Help...\n");
             releaseScript();
@@ -54,7 +58,7 @@ int startup(int argc, char** argv) {
     }
     // A script counts as loaded only while its text is held: a later -f that read nothing
     // has released the earlier one.
-    if (!m_pBuffer)
+    if (!m_pBuffer && !named)
         readScript("./installer");
     if (!m_pBuffer) {
         g_print("Error:  Script File Required (-f /some/File.sh)\n");

@@ -123,24 +123,11 @@ TEST(ScriptOption, KeepsTheFirstFileWhenTheSecondIsMissing) {
     EXPECT_EQ("first\n", result.out);
 }
 
-TEST(ScriptOption, FallsBackToTheInstallerWhenALaterFileGivesNoText) {
+TEST(ScriptOption, ReportsNoScriptAndRunsNoInstallerWhenALaterFileGivesNoText) {
     for (const char* later : {"empty", "folder"}) {
         SCOPED_TRACE(later);
         TempDir dir;
         writeInstaller(dir);
-        dir.write("first", "echo first\n");
-        dir.write("empty", "");
-        dir.write("folder/inside", "echo inside\n");
-        Result result = runProgram(dir.path(), {"-s", "-f", "first", "-f", later}, {}, 30);
-        EXPECT_EQ(0, result.status);
-        EXPECT_EQ("installer\n", result.out);
-    }
-}
-
-TEST(ScriptOption, ReportsNoScriptWhenALaterFileGivesNoTextAndThereIsNoInstaller) {
-    for (const char* later : {"empty", "folder"}) {
-        SCOPED_TRACE(later);
-        TempDir dir;
         dir.write("first", "echo first\ntouch first-ran\n");
         dir.write("empty", "");
         dir.write("folder/inside", "echo inside\n");
@@ -148,6 +135,22 @@ TEST(ScriptOption, ReportsNoScriptWhenALaterFileGivesNoTextAndThereIsNoInstaller
         EXPECT_EQ(1, result.status);
         EXPECT_EQ(kNoScript, result.out);
         EXPECT_FALSE(fileExists(dir / "first-ran"));
+        EXPECT_FALSE(fileExists(dir / "installer-ran"));
+    }
+}
+
+// A misspelt name must not run the installation instead, with a window or without.
+TEST(ScriptOption, ReportsAMissingNamedScriptInsteadOfRunningTheInstaller) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"-s", "-f", "uninstal"}, std::vector<std::string>{"-f", "uninstal"}}) {
+        SCOPED_TRACE(arguments.size() == 3 ? "silent" : "with a window");
+        TempDir dir;
+        writeInstaller(dir);
+        // Ending at all shows that no window was opened.
+        Result result = runProgram(dir.path(), arguments, {}, 30);
+        EXPECT_EQ(1, result.status);
+        EXPECT_EQ(kNoScript, result.out);
+        EXPECT_FALSE(fileExists(dir / "installer-ran"));
     }
 }
 
