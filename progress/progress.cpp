@@ -12,23 +12,33 @@
 
 namespace {
 
-void runBlock(ProgressState* record, const char* openingLine) {
+gboolean progress_timeout(gpointer data);
+
+guint startInterpreter(ProgressState* record) {
+    return g_timeout_add(50, progress_timeout, record);
+}
+
+// Collects and starts the block that the line opens; true when its shell ran to its end here,
+// holding the main loop up meanwhile.
+bool runBlock(ProgressState* record, const char* openingLine) {
     BlockMode mode = blockMode(openingLine);
     record->noWait = mode == BlockMode::NoWait;
     size_t length = 0;
     GCharPtr text(collectBlock(&m_pBufferIndex, &length));
     if (length == 0)
-        return;
+        return false;
     if (mode == BlockMode::Blocking)
         BashBlocking(text.get(), length);
     else
         Bash(text.get(), length, record);
+    return mode != BlockMode::Async;
 }
 
 gboolean progress_timeout(gpointer data) {
     auto* record = static_cast<ProgressState*>(data);
     if (record->running)
         return TRUE;
+    bool heldUp = false;
     size_t length = 0;
     GCharPtr line(getLine(&m_pBufferIndex, &length));
     if (line && length != 0) {
@@ -48,7 +58,7 @@ gboolean progress_timeout(gpointer data) {
                 gtk_widget_show(record->bar);
                 break;
             case Directive::ScriptStart:
-                runBlock(record, line.get());
+                heldUp = runBlock(record, line.get());
                 break;
             case Directive::Exit:
                 // destroy releases the record: nothing below may touch it.
@@ -60,8 +70,15 @@ gboolean progress_timeout(gpointer data) {
     }
     // A block still running is the installation's last step, not its end: "OK" waits until
     // the output monitor has shown its last line and let the interpreter go on.
-    if (record->running || !scriptFinished(m_pBufferIndex, m_pBuffer, m_nBuffer))
-        return TRUE;
+    if (record->running || !scriptFinished(m_pBufferIndex, m_pBuffer, m_nBuffer)) {
+        if (!heldUp)
+            return TRUE;
+        // What the user did while the shell held the loop up, a close among it, now waits in
+        // the toolkit's events: the next line is read a whole interval from now, by which time
+        // the loop has handled them. The timer would otherwise be overdue at once.
+        record->timer = startInterpreter(record);
+        return FALSE;
+    }
     show_finished(record);
     record->timer = 0;
     return FALSE;
@@ -115,9 +132,7 @@ ProgressState* create_progress() {
     gtk_widget_set_can_default(record->button, TRUE);
     gtk_widget_grab_default(record->button);
 
-    // Below the toolkit's events: a close asked for while a block held the loop up is handled
-    // before the next line is read, however many events piled up meanwhile.
-    record->timer = g_timeout_add_full(G_PRIORITY_DEFAULT + 1, 50, progress_timeout, record, nullptr);
+    record->timer = startInterpreter(record);
 
     for (GtkWidget* widget : {box, upper, record->bar, lower, record->label, window})
         gtk_widget_show(widget);

@@ -52,9 +52,7 @@ protected:
         inside = std::make_unique<InDirectory>(dir.path());
         ASSERT_EQ(1, readScript("./installer"));
         m_pBufferIndex = m_pBuffer;
-        built.first = g_get_monotonic_time();
         record = create_progress();
-        built.second = g_get_monotonic_time();
         window = record->window;
         g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&window));
     }
@@ -79,8 +77,13 @@ protected:
         return labelText();
     }
     // Makes the block look quiet since `seconds` ago to the monitor, whose clock is the time
-    // of the last output.
+    // of the last output. The monitor counts whole seconds: this starts early in a second, so
+    // that its next tick falls in the same one and sees exactly `seconds`.
     void quietFor(int seconds) {
+        struct timeval time;
+        gettimeofday(&time, nullptr);
+        if (time.tv_usec > 500000)
+            pause(static_cast<double>(1000000 - time.tv_usec) / 1e6);
         gettimeofday(&record->lastOutput, nullptr);
         record->lastOutput.tv_sec -= seconds;
     }
@@ -102,7 +105,6 @@ protected:
 
     TempDir dir;
     ProgressState* record = nullptr;
-    std::pair<gint64, gint64> built;      // the monotonic clock before and after the window was built
     GtkWidget* window = nullptr;          // cleared when the window is destroyed
     std::unique_ptr<InDirectory> inside;  // the scratch directory is the working directory
 };

@@ -96,18 +96,20 @@ TEST_F(OutputMonitor, EndsAtEndOfOutputEvenWithoutAnyLine) {
 
 TEST_F(OutputMonitor, PulsesTheBarAfterMoreThanTwoQuietSecondsAndRestoresTheFractionAtALine) {
     start(std::string("#progress=0.4\n#script_start\necho begun\n") + kWaitForGo +
-          "echo woke\n#script_end\n");
+          "echo woke\nwhile [ ! -e again ]; do sleep 0.01; done\n#script_end\n");
     CapturedStdout out;
     EXPECT_TRUE(tick());
     EXPECT_TRUE(tick());
     EXPECT_EQ("begun ", nextShown(" "));
     EXPECT_FALSE(pulsing());
 
-    // Quiet for less than two seconds: no pulse.
-    quietFor(1);
-    EXPECT_TRUE(monitorTick());
-    EXPECT_FALSE(pulsing());
-    EXPECT_DOUBLE_EQ(static_cast<double>(0.4f), barFraction());
+    // Quiet for two seconds: not more than two, no pulse.
+    for (int seconds : {1, 2}) {
+        quietFor(seconds);
+        EXPECT_TRUE(monitorTick());
+        EXPECT_FALSE(pulsing()) << seconds;
+        EXPECT_DOUBLE_EQ(static_cast<double>(0.4f), barFraction());
+    }
 
     // For more than two: every tick pulses, and nothing is printed.
     quietFor(3);
@@ -120,6 +122,12 @@ TEST_F(OutputMonitor, PulsesTheBarAfterMoreThanTwoQuietSecondsAndRestoresTheFrac
     EXPECT_EQ("woke ", nextShown("begun "));
     EXPECT_FALSE(pulsing());
     EXPECT_DOUBLE_EQ(static_cast<double>(0.4f), barFraction());
+    // The line restarted the quiet clock: the ticks right after it do not pulse.
+    EXPECT_TRUE(monitorTick());
+    EXPECT_TRUE(monitorTick());
+    EXPECT_FALSE(pulsing());
+
+    dir.write("again", "");
     EXPECT_EQ("", nextShown("woke "));
     EXPECT_FALSE(pulsing());
     EXPECT_DOUBLE_EQ(static_cast<double>(0.4f), barFraction());

@@ -130,16 +130,17 @@ TEST_F(ProgressWindow, HoldsABoxWithBarLabelAndHiddenOkButton) {
 }
 
 TEST_F(ProgressWindow, StartsWithAZeroedRecordAndAnInterpreterTickingEvery50Milliseconds) {
-    start("#title=Later\n");
+    start("#title=Later\n#title=Again\n");
     EXPECT_EQ(0.0f, record->fraction);
     ASSERT_TRUE(sourceExists(record->timer));
-    EXPECT_TRUE(firesEvery(record->timer, 50, built.first, built.second));
     EXPECT_EQ(0, record->running);
     EXPECT_EQ(nullptr, record->pipe);
     EXPECT_EQ(0u, record->outputTimer);
     EXPECT_EQ(0, record->noWait);
     // Nothing of the script is read before the first tick.
     EXPECT_EQ(m_pBuffer, m_pBufferIndex);
+    EXPECT_EQ(50, firingInterval(record->timer, 10));
+    EXPECT_EQ("Later", title());
 }
 
 TEST_F(ProgressWindow, FinishedStateFillsTheBarBlanksItsTextAndShowsOK) {
@@ -206,25 +207,41 @@ TEST_F(ProgressWindow, DestroyReturnsWhenTheRunningBlockHasMoreOutputThanThePipe
     record = nullptr;
 }
 
-TEST_F(ProgressWindow, CloseThatCameWhileTheLoopWasHeldUpIsHandledBeforeTheNextLine) {
-    start("#script_start_blocking\ntouch later\n#script_end\n");
-    // Events that piled up while a block held the main loop up, the close among the last,
-    // and the interpreter's next tick long due.
-    for (int i = 0; i < 3; ++i) {
-        GdkEvent* other = gdk_event_new(GDK_NOTHING);
-        gdk_event_put(other);
-        gdk_event_free(other);
+TEST_F(ProgressWindow, CloseThatCameWhileABlockHeldTheLoopUpIsHandledBeforeTheNextLine) {
+    for (const char* kind : {"#script_start_blocking", "#script_start_nowait"}) {
+        SCOPED_TRACE(kind);
+        start(std::string(kind) + "\ntrue\n#script_end\n#script_start_blocking\ntouch later\n#script_end\n");
+        // Events that came while the block held the loop up, the close among the last, and the
+        // interpreter's next tick long due by the time the block has ended.
+        for (int i = 0; i < 3; ++i) {
+            GdkEvent* other = gdk_event_new(GDK_NOTHING);
+            gdk_event_put(other);
+            gdk_event_free(other);
+        }
+        GdkEvent* close = gdk_event_new(GDK_DELETE);
+        close->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+        gdk_event_put(close);
+        gdk_event_free(close);
+        g_source_set_ready_time(g_main_context_find_source_by_id(nullptr, record->timer), 0);
+        tick();
+        record = nullptr;  // released by the close
+        double end = now() + 10 * timeScale();
+        while (window && now() < end)
+            g_main_context_iteration(nullptr, FALSE);
+        EXPECT_EQ(nullptr, window);
+        EXPECT_FALSE(fileExists(dir / "later"));
     }
-    GdkEvent* close = gdk_event_new(GDK_DELETE);
-    close->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
-    gdk_event_put(close);
-    gdk_event_free(close);
-    g_source_set_ready_time(g_main_context_find_source_by_id(nullptr, record->timer), 0);
-    record = nullptr;  // released by the close
-    while (window && g_main_context_iteration(nullptr, FALSE)) {
-    }
-    EXPECT_EQ(nullptr, window);
-    EXPECT_FALSE(fileExists(dir / "later"));
+}
+
+// The tick after such a block ends without reading on; the one a whole interval later reads.
+TEST_F(ProgressWindow, ReadsTheLineAfterABlockThatHeldTheLoopUpInALaterTick) {
+    start("#script_start_blocking\ntrue\n#script_end\n#title=After\n#title=Last\n");
+    guint first = record->timer;
+    EXPECT_FALSE(tick());
+    EXPECT_FALSE(sourceExists(first));
+    EXPECT_EQ("#title=After\n#title=Last\n", unread());
+    EXPECT_EQ(50, firingInterval(record->timer, 10));
+    EXPECT_EQ("After", title());
 }
 
 TEST_F(ProgressWindow, DestroyedWindowAfterAnExitLeavesTheReleasedRecordAlone) {

@@ -539,6 +539,18 @@ void requestClose(WindowId window) {
     XFlush(display());
 }
 
+void floodWithEvents(WindowId window, int count) {
+    XEvent event{};
+    event.xkey.type = KeyPress;
+    event.xkey.window = window;
+    event.xkey.root = DefaultRootWindow(display());
+    event.xkey.same_screen = True;
+    event.xkey.keycode = XKeysymToKeycode(display(), XK_x);
+    for (int i = 0; i < count; ++i)
+        XSendEvent(display(), window, False, KeyPressMask, &event);
+    XSync(display(), False);
+}
+
 bool screenshot(WindowId window, const std::string& path) {
     return runCommand({"import", "-window", std::to_string(window), path}) == 0;
 }
@@ -676,13 +688,35 @@ bool sourceExists(guint id) {
     return id != 0 && g_main_context_find_source_by_id(nullptr, id) != nullptr;
 }
 
-bool firesEvery(guint id, int milliseconds, gint64 from, gint64 to) {
+int firingInterval(guint id, double seconds) {
     GSource* source = g_main_context_find_source_by_id(nullptr, id);
     if (!source)
-        return false;
-    // A timeout comes due its interval after the moment it was registered.
-    gint64 registered = g_source_get_ready_time(source) - gint64{milliseconds} * 1000;
-    return registered >= from && registered <= to;
+        return -1;
+    g_source_ref(source);
+    // An idle source of the same priority is dispatched in every iteration the timeout fires in,
+    // and reads the clock of that iteration, from which the timeout counts its next due time.
+    gint64 clock = 0;
+    guint idle = g_idle_add_full(
+        g_source_get_priority(source),
+        [](gpointer time) -> gboolean {
+            *static_cast<gint64*>(time) = g_source_get_time(g_main_current_source());
+            return TRUE;
+        },
+        &clock, nullptr);
+    gint64 due = g_source_get_ready_time(source);
+    int interval = -1;
+    double end = now() + seconds * timeScale();
+    while (now() < end && !g_source_is_destroyed(source)) {
+        g_main_context_iteration(nullptr, FALSE);
+        gint64 next = g_source_get_ready_time(source);
+        if (next != due && !g_source_is_destroyed(source)) {
+            interval = static_cast<int>((next - clock) / 1000);
+            break;
+        }
+    }
+    g_source_remove(idle);
+    g_source_unref(source);
+    return interval;
 }
 
 void processEvents() {

@@ -152,6 +152,9 @@ bool clickAt(WindowId window, int x, int y);
 bool pressKey(WindowId window, const std::string& key);
 // Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW).
 void requestClose(WindowId window);
+// Sends the window `count` key presses of a key it has no use for, as fast as the X server
+// takes them: a backlog that takes the program a while to work through.
+void floodWithEvents(WindowId window, int count);
 // Writes a PNG of the window; true on success.
 bool screenshot(WindowId window, const std::string& path);
 // The colour of one pixel of the window, as "#rrggbb".
@@ -187,9 +190,10 @@ std::string shownText(GtkWidget* textView);
 gboolean fireSource(guint id);
 // Whether a source with this id is still registered.
 bool sourceExists(guint id);
-// Whether the timeout source `id`, registered between the monotonic times `from` and `to` and
-// not fired by the main loop since, comes due every `milliseconds`.
-bool firesEvery(guint id, int milliseconds, gint64 from, gint64 to);
+// Runs the main loop until the timeout source `id` has fired once and asked to be called
+// again; how many milliseconds after that iteration's clock it then comes due: its interval,
+// exactly. -1 when it stopped instead, or did not fire within `seconds`.
+int firingInterval(guint id, double seconds);
 // Handles the toolkit's pending events without waiting.
 void processEvents();
 // Runs the toolkit's main loop until a handler quits it; false when none did within `seconds`
