@@ -10,7 +10,7 @@ MEMCHECK_TIME_SCALE ?= 20
 VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
 	--errors-for-leak-kinds=definite --num-callers=40 --suppressions=$(CURDIR)/tools/valgrind.supp
 
-.PHONY: all deps build build-x86_64 build-i386 program-x86_64 program-i386 checker build-asan build-fuzz old-distro-root test check memcheck fuzz lint demo clean
+.PHONY: all deps build build-x86_64 build-i386 program-x86_64 program-i386 checker build-asan build-fuzz distro-roots test check memcheck fuzz lint demo clean
 
 all: build
 
@@ -47,10 +47,17 @@ build-fuzz:
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DOSTREL_FUZZ=ON -DOSTREL_SANITIZE=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 
-# A Debian 11 root with GTK+ 2 for both architectures, where the tests run the programs on an
-# older distribution: $(BUILD)/bullseye, made once and kept.
-old-distro-root: deps
-	@bash tools/old-distro-root $(BUILD)/bullseye
+# The Debian roots where the tests run the programs on other distributions, for both
+# architectures, made once and kept: Debian 11 with GTK+ 2 ($(BUILD)/bullseye), Debian 13 with
+# GTK 3 and no GTK+ 2 ($(BUILD)/trixie), and Debian 13 with GLib and no toolkit
+# ($(BUILD)/trixie-bare). Their downloads are kept in $(BUILD)/debs.
+# One root that cannot be made does not keep the others from being made.
+distro-roots: deps
+	@status=0; \
+	bash tools/distro-root $(BUILD)/bullseye bullseye libgtk-x11-2.0.so.0 $(BUILD)/debs libgtk2.0-0 || status=1; \
+	bash tools/distro-root $(BUILD)/trixie-bare trixie libglib-2.0.so.0 $(BUILD)/debs libglib2.0-0t64 || status=1; \
+	bash tools/distro-root $(BUILD)/trixie trixie libgtk-3.so.0 $(BUILD)/debs libgtk-3-0t64 || status=1; \
+	exit $$status
 
 # The quick loop while working: the 64-bit build, brought up to date, and every test not
 # labelled slow; T=regex runs only the tests whose names match.
@@ -62,15 +69,15 @@ test: deps
 # Everything: both architectures, the sanitizer build and the fuzz targets, every test.
 check: deps
 	@$(MAKE) --no-print-directory build build-asan build-fuzz
-	@bash tools/old-distro-root $(BUILD)/bullseye || echo "check: no Debian 11 root, so its tests fail"
+	@$(MAKE) --no-print-directory distro-roots || echo "check: a Debian root is missing, so its tests fail"
 	@bash tools/run-suite $(BUILD)/x86_64 $(BUILD)/i386 $(BUILD)/asan $(BUILD)/fuzz
 
 # The suite of the 64-bit build with every started Ostrel under valgrind's memcheck. The runs
-# on Debian 11 are left out: their program starts inside that root, where valgrind is not.
+# on other Debian releases are left out: their program starts inside a root, where valgrind is not.
 memcheck: deps
 	@$(MAKE) --no-print-directory build-x86_64
 	@OSTREL_WRAPPER="$(VALGRIND)" OSTREL_TIME_SCALE=$(MEMCHECK_TIME_SCALE) \
-		bash tools/run-suite -E '^OldDistribution\.' $(BUILD)/x86_64
+		bash tools/run-suite -E '^Debian/' $(BUILD)/x86_64
 
 fuzz: deps
 	@$(MAKE) --no-print-directory build-fuzz

@@ -1,6 +1,5 @@
 // The option scan, the choice between silent and interactive mode, and the exit status.
 #include <glib.h>
-#include <gtk/gtk.h>
 #include <string.h>
 
 #include "app/app.h"
@@ -8,6 +7,7 @@
 #include "eula/eula.h"
 #include "progress/progress.h"
 #include "shell/shell.h"
+#include "toolkit/toolkit.h"
 
 int m_bsilent = 0;
 int m_beula = 0;
@@ -19,6 +19,10 @@ bool is(const char* argument, const char* a, const char* b, const char* c = null
 }
 
 int runInteractive(int* argc, char*** argv) {
+    if (!openToolkit()) {
+        g_print("%s", noToolkitMessage());
+        return 1;
+    }
     gtk_init(argc, argv);
     if (readEULA("./eula/English")) {
         create_eula();

@@ -8,7 +8,11 @@
 #   versions. Sanitizer and fuzz builds are never shipped, and their runtimes want today's.
 set(OSTREL_BASELINE_DIR ${CMAKE_CURRENT_LIST_DIR})
 
+#
+# ostrel_baseline(TARGET [DLOPEN]): DLOPEN for a program that opens libraries at run time,
+# whose dlopen and dlsym then come from libdl, where the oldest systems keep them.
 function(ostrel_baseline target)
+  cmake_parse_arguments(PARSE_ARGV 1 BASELINE "DLOPEN" "" "")
   target_compile_definitions(${target} PRIVATE
     GLIB_VERSION_MIN_REQUIRED=GLIB_VERSION_2_28
     GLIB_VERSION_MAX_ALLOWED=GLIB_VERSION_2_28)
@@ -23,5 +27,12 @@ function(ostrel_baseline target)
       -Wl,--wrap=__libc_start_main -Wl,--wrap=memcpy -Wl,--wrap=stat64 -Wl,--wrap=lstat64
       -Wl,--wrap=fcntl64
       -Wl,--as-needed)
+    if(BASELINE_DLOPEN)
+      target_sources(${target} PRIVATE ${OSTREL_BASELINE_DIR}/dlopen.c)
+      target_link_options(${target} PRIVATE -Wl,--wrap=dlopen -Wl,--wrap=dlsym)
+      # Needed even where the C library has taken its calls over and nothing comes from it;
+      # the shared object itself, as newer systems link -ldl to an empty archive.
+      target_link_libraries(${target} PRIVATE -Wl,--push-state,--no-as-needed -l:libdl.so.2 -Wl,--pop-state)
+    endif()
   endif()
 endfunction()

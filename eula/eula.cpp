@@ -3,7 +3,6 @@
 
 #include <dirent.h>
 #include <glib.h>
-#include <gtk/gtk.h>
 #include <string.h>
 
 #include <initializer_list>
@@ -12,6 +11,7 @@
 #include "buffers/buffers.h"
 #include "buffers/owned.h"
 #include "progress/progress.h"
+#include "toolkit/toolkit.h"
 
 namespace {
 
@@ -28,8 +28,19 @@ void showLicence(GtkWidget* textView) {
     gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(textView)), text.get(), -1);
 }
 
+// GTK 3 has only the text combo box's own calls; GTK+ 2 keeps the plain combo box's.
+GtkWidget* newTextChooser() {
+    return m_nGtk == 3 ? gtk_combo_box_text_new() : gtk_combo_box_new_text();
+}
+
+char* activeText(GtkWidget* chooser) {
+    if (m_nGtk == 3)
+        return gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(chooser));
+    return gtk_combo_box_get_active_text(GTK_COMBO_BOX(chooser));
+}
+
 void selectEULA(GtkWidget* chooser, gpointer textView) {
-    GCharPtr name(gtk_combo_box_get_active_text(GTK_COMBO_BOX(chooser)));
+    GCharPtr name(activeText(chooser));
     if (!name)
         return;
     g_print("Display EULA: %s\n", name.get());
@@ -40,7 +51,11 @@ void selectEULA(GtkWidget* chooser, gpointer textView) {
 
 void acceptEULA(GtkWidget*, gpointer dialog) {
     m_beula = 1;
-    gtk_widget_hide_all(static_cast<GtkWidget*>(dialog));
+    // GTK 3 hides the children with their window.
+    if (m_nGtk == 3)
+        gtk_widget_hide(static_cast<GtkWidget*>(dialog));
+    else
+        gtk_widget_hide_all(static_cast<GtkWidget*>(dialog));
     gtk_main_quit();
 }
 
@@ -81,7 +96,7 @@ GtkWidget* create_eula() {
         return nullptr;
 
     GtkWidget* dialog = gtk_dialog_new();
-    GtkWidget* chooser = gtk_combo_box_new_text();
+    GtkWidget* chooser = newTextChooser();
     GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
     GtkWidget* textView = gtk_text_view_new();
     GtkWidget* button = gtk_button_new_with_label("Accept");

@@ -1,14 +1,13 @@
 // The progress window and the timer that applies the control script to it, one line a tick.
 #include "progress/progress.h"
 
-#include <gtk/gtk.h>
-
 #include <initializer_list>
 
 #include "buffers/buffers.h"
 #include "buffers/owned.h"
 #include "progress/control.h"
 #include "shell/shell.h"
+#include "toolkit/toolkit.h"
 
 namespace {
 
@@ -114,7 +113,11 @@ ProgressState* create_progress() {
     record->bar = gtk_progress_bar_new();
     gtk_container_add(GTK_CONTAINER(upper), record->bar);
     gtk_progress_bar_set_text(GTK_PROGRESS_BAR(record->bar), " ");
-    gtk_progress_bar_set_orientation(GTK_PROGRESS_BAR(record->bar), GTK_PROGRESS_LEFT_TO_RIGHT);
+    // GTK 3's bars run left to right by themselves, and show their text only when asked.
+    if (m_nGtk == 3)
+        gtk_progress_bar_set_show_text(GTK_PROGRESS_BAR(record->bar), TRUE);
+    else
+        gtk_progress_bar_set_orientation(GTK_PROGRESS_BAR(record->bar), GTK_PROGRESS_LEFT_TO_RIGHT);
 
     GtkWidget* lower = newAlignment(box, FALSE);
     record->label = gtk_label_new(" ");

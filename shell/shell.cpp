@@ -3,11 +3,11 @@
 
 #include <fcntl.h>
 #include <glib.h>
-#include <gtk/gtk.h>
 #include <stdio.h>
 #include <sys/time.h>
 
 #include "progress/record.h"
+#include "toolkit/toolkit.h"
 
 namespace {
 

@@ -81,9 +81,20 @@ foreach(group filter IN ZIP_LISTS groups filters)
   if("cpu" IN_LIST labels)
     set(processors 4)
   endif()
-  string(APPEND script
-    "add_test([==[${group}]==] ${emulator} [==[${executable}]==] [==[--gtest_filter=${filter}]==])\n"
-    "set_tests_properties([==[${group}]==] PROPERTIES WORKING_DIRECTORY [==[${directory}]==]"
-    " LABELS [==[${labels}]==] ENVIRONMENT [==[${variables}]==] PROCESSORS ${processors} TIMEOUT 600)\n")
+  set(runs "${group}")
+  if(NOT gtk3 STREQUAL "" AND filter MATCHES "${gtk3}")
+    list(APPEND runs "gtk3.${group}")
+  endif()
+  foreach(run IN LISTS runs)
+    set(environment_of_run ${variables})
+    if(run MATCHES "^gtk3\\.")
+      list(APPEND environment_of_run OSTREL_TOOLKIT=gtk3)
+    endif()
+    string(APPEND script
+      "add_test([==[${run}]==] ${emulator} [==[${executable}]==] [==[--gtest_filter=${filter}]==])\n"
+      "set_tests_properties([==[${run}]==] PROPERTIES WORKING_DIRECTORY [==[${directory}]==]"
+      " LABELS [==[${labels}]==] ENVIRONMENT [==[${environment_of_run}]==] PROCESSORS ${processors}"
+      " TIMEOUT 600)\n")
+  endforeach()
 endforeach()
 file(WRITE ${output} "${script}")

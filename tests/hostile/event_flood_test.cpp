@@ -14,7 +14,7 @@ TEST(EventFlood, TheScriptGoesOnWhileTheProgramIsBehindWithItsEvents) {
     Program program(dir.path(), {});
     WindowId window = findWindow(program.pid(), "Flooded", 60);
     ASSERT_NE(0u, window) << program.err();
-    floodWithEvents(window, 200000);
+    floodWithEvents(window, 100000);
     requestClose(window);
     dir.write("go", "");
     EXPECT_EQ(0, program.wait(120));

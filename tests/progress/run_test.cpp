@@ -20,8 +20,9 @@ struct Installer {
     TempDir dir;
 };
 
-// A row of the bar above its text, in window coordinates of the 300-pixel-wide window.
-const int kBarY = 13;
+// A row of the bar, in window coordinates of the 300-pixel-wide window: above its text with
+// GTK+ 2, and in GTK 3's thin bar below the text.
+const int kBarY = gtk3Windows() ? 25 : 13;
 const int kBarLeft = 11;
 const int kBarRight = 288;
 

@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "buffers/owned.h"
+#include "toolkit/toolkit.h"
 
 // Xlib's macros (None, Bool, Status) would clash with the test framework: include it last.
 #include <X11/Xatom.h>
@@ -436,6 +437,11 @@ void prepareDisplay(int* argc, char*** argv) {
         return;
     }
     startXvfb();
+    if (!openToolkit()) {
+        fprintf(stderr, "the tests need GTK+ 2 and GTK 3 (packages libgtk2.0-0 and libgtk-3-0): %s",
+                noToolkitMessage());
+        abort();
+    }
     gtk_init(argc, argv);
     connection = XOpenDisplay(nullptr);
     if (!connection) {
@@ -540,14 +546,12 @@ void requestClose(WindowId window) {
 }
 
 void floodWithEvents(WindowId window, int count) {
-    XEvent event{};
-    event.xkey.type = KeyPress;
-    event.xkey.window = window;
-    event.xkey.root = DefaultRootWindow(display());
-    event.xkey.same_screen = True;
-    event.xkey.keycode = XKeysymToKeycode(display(), XK_x);
-    for (int i = 0; i < count; ++i)
-        XSendEvent(display(), window, False, KeyPressMask, &event);
+    KeyCode code = XKeysymToKeycode(display(), XK_x);
+    XSetInputFocus(display(), window, RevertToParent, CurrentTime);
+    for (int i = 0; i < count; ++i) {
+        XTestFakeKeyEvent(display(), code, True, CurrentTime);
+        XTestFakeKeyEvent(display(), code, False, CurrentTime);
+    }
     XSync(display(), False);
 }
 
@@ -567,6 +571,11 @@ std::string pixelColour(WindowId window, int x, int y) {
 }
 
 // --- The installer's windows ---------------------------------------------------------------
+
+bool gtk3Windows() {
+    const char* toolkit = getenv("OSTREL_TOOLKIT");
+    return toolkit && strcmp(toolkit, "gtk3") == 0;
+}
 
 bool okShown(WindowId progress) {
     // The button's right border stands where, without it, the window is plain background.

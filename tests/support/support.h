@@ -160,6 +160,10 @@ bool screenshot(WindowId window, const std::string& path);
 // The colour of one pixel of the window, as "#rrggbb".
 std::string pixelColour(WindowId window, int x, int y);
 
+// Whether the program under test shows its windows with GTK 3 (OSTREL_TOOLKIT=gtk3), whose
+// widgets are drawn in other places and colours than GTK+ 2's.
+bool gtk3Windows();
+
 // The finished progress window's "OK" button is drawn.
 bool okShown(WindowId progress);
 // Waits for "OK" in the progress window and clicks it until the program ends; its exit status,
