@@ -58,6 +58,7 @@ const std::set<std::string> kTested = {
     "block-at-end",
     "close-window",
     "visible-failure",
+    "close-after-block",
     "exit-in-block",
     "failed-step",
     "root-steps",
@@ -404,6 +405,23 @@ TEST(GuideEndOfRun, FailedStepIsShownAndHeldUnderTheBarAndPrintedSilently) {
     Result silent = runProgram(quiet.path(), {"-s"}, {quietSleeps.path(), "LC_ALL=C"});
     EXPECT_EQ(lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n", silent.out);
     EXPECT_EQ("", silent.err);
+}
+
+TEST(GuideEndOfRun, CloseDuringTheShownLinesOfAnEndedBlockEndsAtOnceWithoutItsCleanup) {
+    TempDir dir;
+    dir.write("installer", example("close-after-block"));
+    Program program(dir.path(), {});
+    WindowId window = findWindow(program.pid(), "", 30);
+    ASSERT_NE(0u, window);
+    // The last file comes after the last line: from here on the block writes nothing.
+    ASSERT_TRUE(waitUntil([&] { return fileExists(dir / "unpacked/file100"); }, 30));
+    ASSERT_TRUE(program.waitForOutput("Unpacking file1 \n", 30));
+    ASSERT_EQ(std::string::npos, program.out().find("file100")) << "every line was shown before the close";
+    requestClose(window);
+    EXPECT_EQ(0, program.wait(30));
+    EXPECT_EQ(std::string::npos, program.out().find("file100")) << program.out();
+    EXPECT_TRUE(fileExists(dir / "unpacked/file1"));
+    EXPECT_FALSE(fileExists(dir / "registered"));
 }
 
 TEST(GuideFailures, ExitEndsItsBlockInTheWindowButTheWholeRunSilently) {
