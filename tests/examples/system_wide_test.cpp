@@ -14,7 +14,7 @@
 namespace {
 
 const std::string kExample = OSTREL_SOURCE_DIR "/examples/system-wide";
-// nobody, whom the tests run as root turn into.
+// The user without root: nobody.
 const char* const kUser = "65534";
 
 const std::string kInstalled = "Installed Quill for all users";
@@ -26,6 +26,7 @@ std::string askForRoot(const std::string& action, const std::string& start, cons
            end;
 }
 
+// The built Ostrel with these arguments, started as that user.
 Command asUser(const std::vector<std::string>& arguments) {
     Command command{{"setpriv", std::string("--reuid=") + kUser, std::string("--regid=") + kUser,
                      "--clear-groups", "--"}};
@@ -53,8 +54,8 @@ protected:
         return {"QUILL_ROOT=" + root(), "HOME=" + scratch.path(), "SUDO_ASKPASS"};
     }
 
-    // A PATH of links to every program on this one's but pkexec and sudo, with `first` before
-    // them: the PATH of a system that has neither.
+    // A PATH that finds, through links, every program that this one finds but pkexec and sudo,
+    // after the folder `first` when given: the PATH of a system that has neither.
     std::string pathWithoutRoot(const std::string& first = "") const {
         const std::string links = scratch / "bin";
         EXPECT_EQ(0, mkdir(links.c_str(), 0755));
