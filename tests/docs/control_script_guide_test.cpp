@@ -58,6 +58,11 @@ const std::set<std::string> kTested = {
     "block-at-end",
     "close-window",
     "visible-failure",
+    "close-after-block",
+    "exit-in-block",
+    "failed-step",
+    "root-steps",
+    "root-block",
     "outer-dollar",
     "deferred-dollar",
     "outer-substitution",
@@ -400,6 +405,80 @@ TEST(GuideEndOfRun, FailedStepIsShownAndHeldUnderTheBarAndPrintedSilently) {
     Result silent = runProgram(quiet.path(), {"-s"}, {quietSleeps.path(), "LC_ALL=C"});
     EXPECT_EQ(lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n", silent.out);
     EXPECT_EQ("", silent.err);
+}
+
+TEST(GuideEndOfRun, CloseDuringTheShownLinesOfAnEndedBlockEndsAtOnceWithoutItsCleanup) {
+    TempDir dir;
+    dir.write("installer", example("close-after-block"));
+    Program program(dir.path(), {});
+    WindowId window = findWindow(program.pid(), "", 30);
+    ASSERT_NE(0u, window);
+    // The last file comes after the last line: from here on the block writes nothing.
+    ASSERT_TRUE(waitUntil([&] { return fileExists(dir / "unpacked/file100"); }, 30));
+    ASSERT_TRUE(program.waitForOutput("Unpacking file1 \n", 30));
+    ASSERT_EQ(std::string::npos, program.out().find("file100")) << "every line was shown before the close";
+    requestClose(window);
+    EXPECT_EQ(0, program.wait(30));
+    EXPECT_EQ(std::string::npos, program.out().find("file100")) << program.out();
+    EXPECT_TRUE(fileExists(dir / "unpacked/file1"));
+    EXPECT_FALSE(fileExists(dir / "registered"));
+}
+
+TEST(GuideFailures, ExitEndsItsBlockInTheWindowButTheWholeRunSilently) {
+    BothModes results = runBothWays(example("exit-in-block"), {}, "Step 2 \n");
+    EXPECT_EQ(0, results.windowed.status);
+    EXPECT_EQ(std::string(kNoLicence) + "Step 1 \nStep 2 \n", results.windowed.out);
+    EXPECT_EQ(0, results.silent.status);
+    EXPECT_EQ("Step 1\n", results.silent.out);
+}
+
+TEST(GuideFailures, FailedStepStopsTheLaterStepsInBothModesAndTheWindowKeepsItsMessage) {
+    const std::string cp = "cp: cannot stat 'data/.': No such file or directory";
+    const std::string failed = "Copying the data failed";
+    TempDir dir;
+    dir.write("installer", example("failed-step"));
+    Program program(dir.path(), {}, {"LC_ALL=C"});
+    WindowId window = findWindow(program.pid(), "Example Setup", 30);
+    ASSERT_NE(0u, window);
+    // Once from the step, then again and again from the last block.
+    EXPECT_TRUE(waitUntil([&] { return occurrences(program.out(), failed + " \n") >= 3; }, 60))
+        << program.out();
+    EXPECT_FALSE(okShown(window));
+    requestClose(window);
+    EXPECT_EQ(0, program.wait(30));
+    EXPECT_EQ(0u, program.out().find(kNoLicence + cp + " \n" + failed + " \n" + failed + " \n"))
+        << program.out();
+    EXPECT_EQ(std::string::npos, program.out().find("menu entry")) << program.out();
+    EXPECT_FALSE(fileExists(dir / "copied/menu-entry"));
+
+    TempDir quiet;
+    quiet.write("installer", example("failed-step"));
+    Result silent = runSilently(quiet, {"LC_ALL=C"});
+    EXPECT_EQ(0, silent.status);
+    EXPECT_EQ(cp + "\n" + failed + "\n", silent.out);
+    EXPECT_EQ(failed + "\n", readFile(quiet / "failed.txt"));
+    EXPECT_FALSE(fileExists(quiet / "copied/menu-entry"));
+}
+
+TEST(GuideFailures, StepsThatSucceedRunToTheEndInBothModes) {
+    BothModes results =
+        runBothWays(example("failed-step"), {}, "Added the menu entry \n", [](const TempDir& dir) {
+            dir.write("data/readme.txt", "read me\n");
+            // Left by an earlier run that failed.
+            dir.write("failed.txt", "Copying the data failed\n");
+        });
+    EXPECT_EQ(0, results.windowed.status);
+    EXPECT_EQ(std::string(kNoLicence) + "Added the menu entry \n", results.windowed.out);
+    EXPECT_EQ(0, results.silent.status);
+    EXPECT_EQ("Added the menu entry\n", results.silent.out);
+}
+
+// The root section shows the system-wide example's own text, which its tests run as root and as
+// a user without root (tests/examples).
+TEST(GuideRoot, ShowsTheSystemWideExamplesOwnText) {
+    const std::string shipped = OSTREL_SOURCE_DIR "/examples/system-wide/";
+    EXPECT_NE(std::string::npos, readFile(shipped + "system-steps").find(example("root-steps")));
+    EXPECT_NE(std::string::npos, readFile(shipped + "installer").find(example("root-block")));
 }
 
 TEST(GuidePitfalls, OuterShellEmptiesAVariableTheBlockSets) {

@@ -289,12 +289,16 @@ size_t occurrences(const std::string& text, const std::string& part) {
 
 Program::Program(const std::string& directory, const std::vector<std::string>& arguments,
                  const std::vector<std::string>& environment) {
-    std::vector<std::string> words = wrapperWords();
+    start(programCommand(arguments).words, directory, environment);
+}
+
+Command programCommand(const std::vector<std::string>& arguments) {
+    Command command{wrapperWords()};
     if (strlen(OSTREL_EMULATOR) != 0)
-        words.emplace_back(OSTREL_EMULATOR);
-    words.emplace_back(OSTREL_PROGRAM);
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    start(words, directory, environment);
+        command.words.emplace_back(OSTREL_EMULATOR);
+    command.words.emplace_back(OSTREL_PROGRAM);
+    command.words.insert(command.words.end(), arguments.begin(), arguments.end());
+    return command;
 }
 
 Command checkerCommand(const std::vector<std::string>& arguments) {

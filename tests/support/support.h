@@ -63,6 +63,9 @@ struct Command {
 };
 // The built ostrel-check with these arguments, under the emulator for a foreign architecture.
 Command checkerCommand(const std::vector<std::string>& arguments);
+// The built Ostrel with these arguments as Program starts it (wrapper and emulator included),
+// for a command that starts it in turn, e.g. as another user.
+Command programCommand(const std::vector<std::string>& arguments);
 
 // The built Ostrel (under the emulator for a foreign architecture, and under the words of
 // $OSTREL_WRAPPER, e.g. valgrind, when set), started in a directory, in a process group of its
