@@ -1,5 +1,5 @@
-/* The floor for start-up and memory: a GTK+ 2 program that maps one window the size of
- * Ostrel's progress window and does nothing else. */
+/* The floor for start-up and memory: a GTK program, built for GTK+ 2 and for GTK 3, that maps
+ * one window the size of Ostrel's progress window and does nothing else. */
 #include <gtk/gtk.h>
 
 int main(int argc, char** argv) {

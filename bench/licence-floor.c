@@ -1,6 +1,7 @@
-/* The floor for the licence dialog: a GTK+ 2 program that shows the same dialog, a chooser
- * listing the files of ./eula sorted and "English" chosen, its text in a wrapping view and an
- * "Accept" button, filled the quickest way the toolkit offers, and does nothing else. */
+/* The floor for the licence dialog: a GTK program, built for GTK+ 2 and for GTK 3, that shows
+ * the same dialog, a chooser listing the files of ./eula sorted and "English" chosen, its text
+ * in a wrapping view and an "Accept" button, filled the quickest way the toolkit offers, and
+ * does nothing else. */
 #include <gtk/gtk.h>
 #include <string.h>
 
