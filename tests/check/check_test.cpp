@@ -367,8 +367,9 @@ TEST(Checker, SaysOnceWhatWentUncheckedWithoutItsHelpersOrPastTheirTime) {
 
 TEST(Checker, ChecksTheFilesOfAnInstallerDirectory) {
     const std::string icon = readFile(kSource + "/examples/hello/korvalen-48x48.png");
-    std::string narrow = icon;
+    std::string narrow = icon, low = icon;
     narrow[19] = 32;  // the width in the header
+    low[23] = 32;     // the height
     struct Layout {
         std::vector<std::pair<const char*, std::string>> files;
         const char* directory;  // made below "inst"
@@ -408,6 +409,23 @@ TEST(Checker, ChecksTheFilesOfAnInstallerDirectory) {
         {{{"eula/English", "Terms\n"}, {"korvalen-48x48.png", narrow}},
          nullptr,
          "inst/korvalen-48x48.png:1: warning: the icon is 32x48",
+         1},
+        {{{"eula/English", "Terms\n"}, {"korvalen-48x48.png", low}},
+         nullptr,
+         "inst/korvalen-48x48.png:1: warning: the icon is 48x32",
+         1},
+        {{{"eula/English", "Terms\nof use\n\0more"s}, {"korvalen-48x48.png", icon}},
+         nullptr,
+         "inst/eula/English:3: warning: a NUL byte",
+         1},
+        {{{"eula/English", "Terms\n"},
+          {"eula/English~", "Old terms\n"},
+          {"eula/english-us", "Terms\n"},
+          {"korvalen-48x48.png", icon}},
+         nullptr,
+         "inst/eula/English~:1: warning: the dialog shows this licence first, not eula/English: it selects "
+         "every "
+         "name that holds \"English\" in the chooser's order (`English`, `English~`)",
          1},
         {{{"eula/English", "Terms\n"}, {"korvalen-48x48.png", icon}, {"Ostrel", "#!/bin/sh\n"}},
          nullptr,
