@@ -64,9 +64,11 @@ char* literalWord(JsonObject* word) {
     for (guint i = 0; literal && i < lengthOf(parts); ++i) {
         JsonObject* part = elementAt(parts, i);
         const char* text = stringAt(part, "Value");
-        if (isType(part, "Lit") && text && !strchr(text, '\\')) {
-            g_string_append(value, text);
-        } else if (isType(part, "SglQuoted") && text && !(flagAt(part, "Dollar") && strchr(text, '\\'))) {
+        // Backslashes would need bash's own unquoting: such a word counts as unknown.
+        bool plain = isType(part, "Lit") && text && !strchr(text, '\\');
+        bool singleQuoted =
+            isType(part, "SglQuoted") && text && !(flagAt(part, "Dollar") && strchr(text, '\\'));
+        if (plain || singleQuoted) {
             g_string_append(value, text);
         } else if (isType(part, "DblQuoted")) {
             JsonArray* inside = arrayAt(part, "Parts");
@@ -211,10 +213,12 @@ bool readsNoFile(const Words& words, const InputReader& reader) {
         const char* word = wordAt(words, k);
         if (word == kMany) {
             return false;  // may hold the pattern and files
-        } else if (word == kDynamic && leading > 0) {
-            --leading;
         } else if (word == kDynamic) {
-            ++files;
+            // The pattern or program when one is still due, else files.
+            if (leading > 0)
+                --leading;
+            else
+                ++files;
         } else if (options && strcmp(word, "--") == 0) {
             options = false;
         } else if (options && word[0] == '-' && word[1] == '-') {
@@ -443,7 +447,6 @@ struct Walker {
     bool stdinReplaced;            // `exec <…` in the block's own shell
     bool stdoutReplaced;           // `exec >…` in the block's own shell
     bool nowaitNoted;
-    int depth;
 };
 
 // The block's nesting is bounded by shfmt's tree (it refuses more than 10000 levels).
@@ -500,15 +503,12 @@ Redirected redirections(const Walker* walker, JsonArray* redirs) {
         JsonObject* redirect = elementAt(redirs, i);
         const char* op = operatorAt(walker, redirect);
         const char* fd = stringAt(objectAt(redirect, "N"), "Value");
-        bool both = op[0] == '&';
-        bool input = op[0] == '<' && !startsWith(op, "<>") ? true : startsWith(op, "<>");
-        if (both) {
-            moved.output = true;
-        } else if (input) {
+        // "&>" and "&>>" move both outputs; "<", "<<", "<<<", "<&" and "<>" act on 0 unless
+        // numbered, the others on 1.
+        if (op[0] == '<')
             moved.input |= !fd || strcmp(fd, "0") == 0;
-        } else if (!fd || strcmp(fd, "1") == 0) {
-            moved.output = true;
-        }
+        else
+            moved.output |= op[0] == '&' || !fd || strcmp(fd, "1") == 0;
     }
     return moved;
 }
@@ -568,6 +568,13 @@ bool slowSource(JsonObject* node) {  // NOLINT(misc-no-recursion)
     return slow;
 }
 
+void readsTheBlock(Walker* walker, gint64 viewLine, const char* reader) {
+    finding(walker, viewLine, Severity::Warning,
+            "`%s` reads standard input, and a block's standard input is its own text: it takes the "
+            "block's next lines, which then never run; give it input, e.g. `%s < FILE` or `< /dev/null`",
+            reader, reader);
+}
+
 // The name that a word such as "$saved" or "${saved}" expands, or nullptr. Caller g_frees.
 char* expandedName(const char* text) {
     const char* p = text + (text[0] == '"');
@@ -618,11 +625,7 @@ void checkCall(Walker* walker, const Words& words, JsonArray* args, gint64 viewL
     bool shown = context.stdoutIsPipe && !walker->stdoutReplaced;
     if (stdinIsBlock) {
         if (const char* reader = stdinReader(words))
-            finding(walker, viewLine, Severity::Warning,
-                    "`%s` reads standard input, and a block's standard input is its own text: it takes "
-                    "the block's next lines, which then never run; give it input, e.g. `%s < FILE` or "
-                    "`< /dev/null`",
-                    reader, reader);
+            readsTheBlock(walker, viewLine, reader);
         else if (const char* manager = askingManager(words))
             finding(walker, viewLine, Severity::Warning,
                     "`%s` asks before it changes the system and reads its answer from standard input, "
@@ -790,6 +793,9 @@ void walkNode(Walker* walker, JsonObject* node, Context context) {  // NOLINT(mi
         walkNode(walker, objectAt(node, "Y"), right);
         return;
     }
+    // select reads its choice from standard input.
+    if (isType(node, "ForClause") && flagAt(node, "Select") && context.stdinIsBlock && !walker->stdinReplaced)
+        readsTheBlock(walker, position(node, "Pos", "Line"), "select");
     if (isType(node, "Subshell") || isType(node, "CmdSubst") || isType(node, "ProcSubst") ||
         isType(node, "CoprocClause"))
         context.subshell = true;
@@ -924,8 +930,7 @@ Walker startWalk(const Script* script, const Block* block, const ShellView& view
                   false,
                   false,
                   false,
-                  false,
-                  0};
+                  false};
     g_array_set_size(walker.open, view.lines->len);
     JsonNode* root = json_parser_get_root(tree);
     if (root && JSON_NODE_HOLDS_OBJECT(root))
