@@ -390,8 +390,12 @@ guint skipWrappers(const Words& words) {
     const char* name = wordAt(words, 0);
     guint k = 1;
     if (isOneOf(name, kPlain)) {
-        while (k < countOf(words) && isOption(wordAt(words, k)))
+        while (k < countOf(words) && isOption(wordAt(words, k))) {
+            // `command -v NAME` only looks NAME up.
+            if (strpbrk(wordAt(words, k), "vV"))
+                return 0;
             ++k;
+        }
     } else if (strcmp(name, "env") == 0) {
         while (k < countOf(words) && (isOption(wordAt(words, k)) || strchr(wordAt(words, k), '=')))
             ++k;
@@ -443,6 +447,7 @@ struct Walker {
     GArray* open;                  // gboolean per view line: a here-document or quoted text goes on past it
     GArray* moves;                 // Move: the cd commands of the block's own shell not yet undone
     GHashTable* savedDirectories;  // names set from pwd or $PWD (keys not owned)
+    GHashTable* misread;           // view lines that shfmt reads otherwise than bash (keys: lines)
     bool waits;                    // the block waits for or kills its background jobs
     bool stdinReplaced;            // `exec <…` in the block's own shell
     bool stdoutReplaced;           // `exec >…` in the block's own shell
@@ -458,6 +463,8 @@ void finding(Walker* walker, gint64 viewLine, Severity severity, const char* for
     va_start(arguments, format);
     GCharPtr message(g_strdup_vprintf(format, arguments));
     va_end(arguments);
+    if (g_hash_table_lookup(walker->misread, GINT_TO_POINTER(static_cast<int>(viewLine))))
+        return;
     const GArray* lines = walker->view->lines;
     guint index = viewLine > 0 ? static_cast<guint>(viewLine - 1) : 0;
     int line = g_array_index(lines, int, index < lines->len ? index : lines->len - 1);
@@ -864,6 +871,20 @@ void surveyCall(Walker* walker, JsonObject* call) {
     }
 }
 
+// shfmt takes a "#" right after a closing quote ("$x"#) for a comment, bash for part of the
+// word: the line is read wrongly from there, so it gives no finding.
+void surveyComments(Walker* walker, JsonArray* comments) {
+    const GString* text = walker->view->text;
+    for (guint i = 0; i < lengthOf(comments); ++i) {
+        JsonObject* comment = elementAt(comments, i);
+        gint64 hash = position(comment, "Hash", "Offset");
+        if (hash > 0 && static_cast<gsize>(hash) < text->len && !strchr(" \t\n;&|()<>", text->str[hash - 1]))
+            g_hash_table_replace(walker->misread,
+                                 GINT_TO_POINTER(static_cast<int>(position(comment, "Hash", "Line"))),
+                                 GINT_TO_POINTER(1));
+    }
+}
+
 void survey(Walker* walker, JsonObject* node);  // NOLINT(misc-no-recursion)
 
 void surveyMembers(Walker* walker, JsonObject* node) {  // NOLINT(misc-no-recursion)
@@ -876,6 +897,8 @@ void surveyMembers(Walker* walker, JsonObject* node) {  // NOLINT(misc-no-recurs
         } else if (JSON_NODE_HOLDS_ARRAY(value)) {
             JsonArray* array = json_node_get_array(value);
             bool redirs = strcmp(key, "Redirs") == 0;
+            if (strcmp(key, "Comments") == 0)
+                surveyComments(walker, array);
             for (guint i = 0; i < lengthOf(array); ++i) {
                 JsonObject* element = elementAt(array, i);
                 if (!element)
@@ -927,6 +950,7 @@ Walker startWalk(const Script* script, const Block* block, const ShellView& view
                   g_array_sized_new(FALSE, TRUE, sizeof(gboolean), view.lines->len),
                   g_array_new(FALSE, FALSE, sizeof(Move)),
                   g_hash_table_new(g_str_hash, g_str_equal),
+                  g_hash_table_new(g_direct_hash, g_direct_equal),
                   false,
                   false,
                   false,
@@ -945,6 +969,7 @@ void endWalk(Walker* walker) {
     g_array_free(walker->open, TRUE);
     g_array_free(walker->moves, TRUE);
     g_hash_table_destroy(walker->savedDirectories);
+    g_hash_table_destroy(walker->misread);
 }
 
 // Empty lines that the window drops from a block while silent mode keeps them: harmless

@@ -152,7 +152,9 @@ TEST(Checker, NamesEachTrapWithItsLineAndSeverity) {
          1},
         {"#script_start\nsed -E -i notes -e 's/a/b/'\nask() { read -r answer; echo \"\\$answer\"; }\n"
          "never() { read -r unused; echo \"\\$unused\"; }\necho yes | ask\nask < /etc/hostname\nask <<END\n"
-         "yes\nEND\nsleep 100 &\nkill \\$!\ngrep -q x notes && echo found\n#script_end\n",
+         "yes\nEND\nsleep 100 &\nkill \\$!\ngrep -q x notes && echo found\ncommand -v cat >/dev/null\n"
+         // shfmt takes the # after the quote for a comment, bash does not.
+         "sed -e s#@home@#\"\\$HOME\"# notes > out\n#script_end\n",
          {},
          0},
         // Modes that differ.
