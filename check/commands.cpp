@@ -379,9 +379,23 @@ bool printsToStdout(const Words& words) {
         "uname", "whoami", "head", "tail", "grep",  "sed",  "awk", "sort", "uniq",  "wc",       "cut",
         "tr",    "tee",    "find", "diff", "which", "type", "ps",  "free", nullptr,
     };
-    if (printsNothing(words))
+    // find prints nothing when it only deletes or writes files, and which lines sed -n prints
+    // depends on its program.
+    static const char* const kFindQuiet[] = {"-delete", "-fprint", "-fprint0", "-fprintf", "-fls", nullptr};
+    static const char* const kFindPrinting[] = {"-print",   "-print0", "-printf", "-ls",  "-exec",
+                                                "-execdir", "-ok",     "-okdir",  nullptr};
+    static const char* const kSilent[] = {"--quiet", "--silent", nullptr};
+    const char* name = wordAt(words, 0);
+    bool findQuiet = false;
+    bool findPrinting = false;
+    for (guint k = 1; strcmp(name, "find") == 0 && k < countOf(words); ++k) {
+        findQuiet |= isOneOf(wordAt(words, k), kFindQuiet);
+        findPrinting |= isOneOf(wordAt(words, k), kFindPrinting);
+    }
+    if (printsNothing(words) || (findQuiet && !findPrinting) ||
+        (strcmp(name, "sed") == 0 && hasOption(words, "n", "efl", kSilent)))
         return false;
-    return isOneOf(wordAt(words, 0), kPrinters) || verbose(words);
+    return isOneOf(name, kPrinters) || verbose(words);
 }
 
 // Wrappers that run the command after their own options: the checks look at that command.
