@@ -117,3 +117,10 @@ screenshots: deps
 bench: deps
 	@$(MAKE) --no-print-directory program-x86_64
 	@bash bench/run-bench $(BUILD)/x86_64/Ostrel $(BUILD)/bench
+
+# ostrel-check on this system's own shell scripts, each made into a control script: the count
+# of each kind of finding, and a sample of each to judge by hand (bench/check-corpus).
+.PHONY: corpus
+corpus: deps
+	@$(MAKE) --no-print-directory checker
+	@bash bench/check-corpus $(BUILD)/x86_64/ostrel-check $(BUILD)/corpus

@@ -6,6 +6,8 @@
 
 #include "progress/control.h"
 
+typedef struct _JsonParser JsonParser;
+
 enum class Severity { Note, Warning, Error };
 
 // Records a finding, "PATH:LINE: error|warning|note: MESSAGE", and counts it.
@@ -64,22 +66,44 @@ void checkLines(const Script& script);
 struct ShellView {
     GString* text;  // the text bash reads (owned)
     GArray* lines;  // int: the script line of each line of text (owned)
+    bool cut;       // /bin/sh stops early (a line "EOF", a substitution it cannot read)
 };
 // Fills view with the text that bash gets for a block that is not empty.
 void buildView(const Block& block, ShellView* view);
 void releaseView(ShellView* view);
 // The outer shell's findings for a block that is not empty. assigned: the names that the
-// script's blocks set (g_strdup'd keys).
+// script's blocks set (g_strdup'd keys), or nullptr when some block could not be parsed.
 void checkOuterShell(const Script& script, const Block& block, GHashTable* assigned);
 // The outer shell's findings for the whole file as silent mode runs it, on lines outside blocks.
 void checkSilentOuterShell(const Script& script);
-// Adds the names that bash text assigns to names (g_strdup'd keys, freed by the table).
-void collectAssignedNames(const ShellView& view, GHashTable* names);
+// What a helper program that reads a block did.
+struct Ran {
+    bool timedOut;  // it ran past the limit and was killed
+    int status;     // its exit status, or -1 when it did not exit by itself
+    GString* out;   // its standard output (owned)
+    GString* err;   // its standard error (owned)
+};
+// The seconds each helper gets per block: $OSTREL_CHECK_SECONDS, or 10.
+double helperSeconds();
+// Runs argv[0] (a path) with input on its standard input and reads its output, for at most
+// seconds. False, with error set, when it could not be started; else fills ran, which the
+// caller releases with releaseRan.
+bool runLimited(char** argv, const char* input, size_t length, double seconds, Ran* ran, GError** error);
+void releaseRan(Ran* ran);
 
-// The findings that need the block's shell commands: reading standard input, cd, output.
-// later: some block or stray line runs after this block in silent mode.
-void checkCommands(const Script& script, const Block& block, const ShellView& view, bool later);
-// ShellCheck's findings on the block's bash text; a note, once, when it is not installed.
+// The block's text parsed by shfmt (caller g_object_unrefs), or nullptr when it was not: a
+// warning, once per script, when shfmt is missing; a note on the block when shfmt ran too long
+// or could not read it.
+JsonParser* parseBlock(const Script& script, const Block& block, const ShellView& view);
+// Adds the names that a block's parsed text sets to names (g_strdup'd keys, freed by the table).
+void collectAssignedNames(const ShellView& view, JsonParser* tree, GHashTable* names);
+
+// The findings that need the block's shell commands: reading standard input, cd, sudo,
+// background jobs, output. later: some block or stray line runs after this block in silent mode.
+void checkCommands(const Script& script, const Block& block, const ShellView& view, JsonParser* tree,
+                   bool later);
+// ShellCheck's findings on the block's bash text; a note, once, when it is not installed, and
+// on the block when it ran too long.
 void checkWithShellCheck(const Script& script, const Block& block, const ShellView& view);
 
 // The files beside the control script in an installer directory. directory is where they

@@ -1,6 +1,7 @@
-// The simple commands of a block's bash text, and what they do differently under Ostrel:
-// reading standard input, cd, output that is shown or kept, empty lines that go missing.
-#include <stdlib.h>
+// The commands of a block's bash text, read from shfmt's syntax tree, and what they do
+// differently under Ostrel: reading standard input, cd, sudo, background jobs, output that is
+// shown or kept, empty lines that go missing.
+#include <json-glib/json-glib.h>
 #include <string.h>
 
 #include "buffers/owned.h"
@@ -8,519 +9,102 @@
 
 namespace {
 
-struct Command {
-    GPtrArray* words;  // the words that are not redirections or assignments, as written (owned)
-    int viewLine;      // line of its first word in the view
-    bool stdinRedirected;
-    bool stdoutRedirected;
-    bool pipedIn;
-    bool pipedOut;
-    bool background;
-    bool subshell;
-};
+// ---- shfmt's tree: commands and word parts are objects with a "Type"; every node has "Pos"
+// and "End", each {"Offset", "Line", "Col"} in the text that was parsed.
 
-struct Group {
-    const char* closer;  // "fi", "done", "esac", "}" or ")"
-    guint first;         // its first command
-    bool pipedIn;
-    bool subshell;
-};
-
-const size_t kOpen = static_cast<size_t>(-1);
-
-bool isName(const char* text, size_t length) {
-    if (length == 0 || !(g_ascii_isalpha(text[0]) || text[0] == '_'))
-        return false;
-    for (size_t k = 1; k < length; ++k) {
-        if (!(g_ascii_isalnum(text[k]) || text[k] == '_'))
-            return false;
-    }
-    return true;
+JsonObject* objectAt(JsonObject* node, const char* name) {
+    JsonNode* member = node ? json_object_get_member(node, name) : nullptr;
+    return member && JSON_NODE_HOLDS_OBJECT(member) ? json_node_get_object(member) : nullptr;
 }
 
-// A rough bash parser: enough to tell simple commands, their redirections, pipelines,
-// subshells and compound commands apart, with here-documents and quotes skipped properly.
-class Lexer {
-public:
-    Lexer(const char* text, guint viewLines, GHashTable* assigned)
-        : s_(text),
-          commands_(g_array_new(FALSE, TRUE, sizeof(Command))),
-          groups_(g_array_new(FALSE, FALSE, sizeof(Group))),
-          continues_(g_array_sized_new(FALSE, TRUE, sizeof(gboolean), viewLines + 1)),
-          pending_(g_ptr_array_new_with_free_func(g_free)),
-          assigned_(assigned) {
-        g_array_set_size(continues_, viewLines + 1);
-    }
-    ~Lexer() {
-        for (guint k = 0; k < commands_->len; ++k)
-            g_ptr_array_free(command(k).words, TRUE);
-        g_array_free(commands_, TRUE);
-        g_array_free(groups_, TRUE);
-        g_array_free(continues_, TRUE);
-        g_ptr_array_free(pending_, TRUE);
-    }
-    Lexer(const Lexer&) = delete;
-    Lexer& operator=(const Lexer&) = delete;
-
-    void run();
-    guint count() const { return commands_->len; }
-    Command& command(guint k) const { return g_array_index(commands_, Command, k); }
-    // Whether a here-document body or quoted text goes on past the end of this view line.
-    bool continues(guint viewLine) const {
-        return viewLine < continues_->len && g_array_index(continues_, gboolean, viewLine);
-    }
-
-private:
-    void markOpen() {
-        if (line_ < continues_->len)
-            g_array_index(continues_, gboolean, line_) = TRUE;
-    }
-    void newline(bool open) {
-        if (open)
-            markOpen();
-        ++line_;
-    }
-    size_t quote(size_t j, char close);
-    size_t matchParen(size_t j);
-    size_t word(size_t i);
-    Command* current();
-    void endCommand();
-    void applyToGroup(void (*apply)(Command*)) const;
-    void redirect(size_t* i, int fd);
-    void hereDocumentBodies(size_t* i);
-    bool reserved(const char* text, size_t* i);
-    void closeGroup(const char* closer);
-    size_t skipWord(size_t i);
-    void assign(const char* text, size_t length);
-    void skipToDo(size_t* i);
-    bool inCase() const {
-        return groups_->len && strcmp(g_array_index(groups_, Group, groups_->len - 1).closer, "esac") == 0;
-    }
-
-    const char* s_;
-    GArray* commands_;
-    GArray* groups_;
-    GArray* continues_;
-    GPtrArray* pending_;  // here-document delimiters waiting for the end of the line; "-" first for <<-
-    GHashTable* assigned_;
-    guint line_ = 0;
-    int current_ = -1;
-    bool commandStart_ = true;
-    bool nextPipedIn_ = false;
-    bool expectPattern_ = false;
-    // The range of the group just closed: redirections and pipes after it apply to it.
-    int groupFirst_ = -1;
-    int groupEnd_ = -1;
-};
-
-// From after an opening quote to after its closing one; newlines inside are open lines.
-// Recursive through matchParen, as substitutions nest; the text bounds the depth.
-size_t Lexer::quote(size_t j, char close) {  // NOLINT(misc-no-recursion)
-    while (s_[j] && s_[j] != close) {
-        if (s_[j] == '\\' && close != '\'' && s_[j + 1]) {
-            if (s_[j + 1] == '\n')
-                newline(true);
-            j += 2;
-            continue;
-        }
-        if (close == '"' && s_[j] == '$' && s_[j + 1] == '(') {
-            j = matchParen(j + 2);
-            if (j == kOpen)
-                return kOpen;
-            continue;
-        }
-        if (s_[j] == '\n')
-            newline(true);
-        ++j;
-    }
-    return s_[j] ? j + 1 : kOpen;
+JsonArray* arrayAt(JsonObject* node, const char* name) {
+    JsonNode* member = node ? json_object_get_member(node, name) : nullptr;
+    return member && JSON_NODE_HOLDS_ARRAY(member) ? json_node_get_array(member) : nullptr;
 }
 
-// From after "(" to after its ")".
-size_t Lexer::matchParen(size_t j) {  // NOLINT(misc-no-recursion)
-    int depth = 1;
-    while (s_[j]) {
-        char c = s_[j];
-        if (c == '\\' && s_[j + 1]) {
-            if (s_[j + 1] == '\n')
-                ++line_;
-            j += 2;
-        } else if (c == '\'' || c == '"' || c == '`') {
-            j = quote(j + 1, c);
-            if (j == kOpen)
-                return kOpen;
-        } else {
-            if (c == '\n')
-                ++line_;
-            if (c == '(')
-                ++depth;
-            if (c == ')' && --depth == 0)
-                return j + 1;
-            ++j;
-        }
-    }
-    return kOpen;
+const char* stringAt(JsonObject* node, const char* name) {
+    JsonNode* member = node ? json_object_get_member(node, name) : nullptr;
+    return member && JSON_NODE_HOLDS_VALUE(member) && json_node_get_value_type(member) == G_TYPE_STRING
+               ? json_node_get_string(member)
+               : nullptr;
 }
 
-// The end of the word starting at i.
-size_t Lexer::word(size_t i) {
-    size_t j = i;
-    while (s_[j]) {
-        char c = s_[j];
-        if (strchr(" \t\n;&|<>()", c)) {
-            bool substitution = (c == '<' || c == '>') && s_[j + 1] == '(' && j == i;
-            bool array = c == '(' && j > i && strchr("=@?*+!", s_[j - 1]);
-            if (!substitution && !array)
-                break;
-            j = matchParen(j + (substitution ? 2 : 1));
-        } else if (c == '\\') {
-            if (s_[j + 1] == '\n')
-                ++line_;
-            j += s_[j + 1] ? 2 : 1;
-        } else if (c == '\'' || c == '"' || c == '`') {
-            j = quote(j + 1, c);
-        } else if (c == '$' && s_[j + 1] == '\'') {
-            j = quote(j + 2, '\'');
-        } else if (c == '$' && s_[j + 1] == '(') {
-            j = matchParen(j + 2);
-        } else if (c == '$' && s_[j + 1] == '{') {
-            const char* close = strchr(s_ + j, '}');
-            j = close ? static_cast<size_t>(close - s_) + 1 : kOpen;
-        } else {
-            ++j;
-        }
-        if (j == kOpen)
-            return strlen(s_);
-    }
-    return j;
+bool flagAt(JsonObject* node, const char* name) {
+    JsonNode* member = node ? json_object_get_member(node, name) : nullptr;
+    return member && JSON_NODE_HOLDS_VALUE(member) && json_node_get_value_type(member) == G_TYPE_BOOLEAN &&
+           json_node_get_boolean(member);
 }
 
-Command* Lexer::current() {
-    if (current_ < 0) {
-        Command fresh{g_ptr_array_new_with_free_func(g_free),
-                      static_cast<int>(line_),
-                      false,
-                      false,
-                      nextPipedIn_,
-                      false,
-                      false,
-                      false};
-        g_array_append_val(commands_, fresh);
-        current_ = static_cast<int>(commands_->len) - 1;
-        nextPipedIn_ = false;
-        groupFirst_ = -1;
-    }
-    return &command(static_cast<guint>(current_));
+bool isType(JsonObject* node, const char* type) {
+    const char* written = stringAt(node, "Type");
+    return written && strcmp(written, type) == 0;
 }
 
-void Lexer::endCommand() {
-    current_ = -1;
-    commandStart_ = true;
+// A field of a position member: "Line" (from 1) or "Offset" (bytes from the start).
+gint64 position(JsonObject* node, const char* member, const char* field) {
+    JsonObject* at = objectAt(node, member);
+    JsonNode* value = at ? json_object_get_member(at, field) : nullptr;
+    return value && JSON_NODE_HOLDS_VALUE(value) ? json_node_get_int(value) : 0;
 }
 
-void Lexer::applyToGroup(void (*apply)(Command*)) const {
-    for (int k = groupFirst_; k >= 0 && k < groupEnd_; ++k)
-        apply(&command(static_cast<guint>(k)));
+JsonObject* elementAt(JsonArray* array, guint index) {
+    JsonNode* element = json_array_get_element(array, index);
+    return JSON_NODE_HOLDS_OBJECT(element) ? json_node_get_object(element) : nullptr;
 }
 
-// Reads a redirection operator at *i (an fd number before it already read) and its target.
-void Lexer::redirect(size_t* i, int fd) {
-    const char* p = s_ + *i;
-    bool both = p[0] == '&';
-    if (both)
-        ++p;
-    bool input = p[0] == '<';
-    size_t length = 1;
-    bool hereDocument = false;
-    if (input && p[1] == '<' && p[2] == '<') {
-        length = 3;
-    } else if (input && p[1] == '<') {
-        hereDocument = true;
-        length = p[2] == '-' ? 3 : 2;
-    } else if (p[1] == '>' || p[1] == '&' || p[1] == '|' || (input && p[1] == '>')) {
-        length = 2;
-    }
-    bool stripTabs = hereDocument && length == 3;
-    *i = static_cast<size_t>(p - s_) + length;
-    while (s_[*i] == ' ' || s_[*i] == '\t')
-        ++*i;
-    size_t end = word(*i);
-    if (hereDocument) {
-        GCharPtr delimiter(g_strndup(s_ + *i, end - *i));
-        char* d = delimiter.get();
-        char* out = d;
-        for (char* c = d; *c; ++c) {
-            if (*c != '\'' && *c != '"' && *c != '\\')
-                *out++ = *c;
-        }
-        *out = '\0';
-        g_ptr_array_add(pending_, g_strconcat(stripTabs ? "-" : "+", d, nullptr));
-    }
-    *i = end;
-    bool toStdin = input && (fd < 0 || fd == 0);
-    bool toStdout = !input && (both || fd < 0 || fd == 1);
-    if (groupFirst_ >= 0 && current_ < 0) {
-        if (toStdin)
-            applyToGroup([](Command* c) { c->stdinRedirected = true; });
-        if (toStdout)
-            applyToGroup([](Command* c) { c->stdoutRedirected = true; });
-        return;
-    }
-    Command* c = current();
-    c->stdinRedirected |= toStdin;
-    c->stdoutRedirected |= toStdout;
+guint lengthOf(JsonArray* array) {
+    return array ? json_array_get_length(array) : 0;
 }
 
-// Skips the bodies of the here-documents opened on the line that just ended.
-void Lexer::hereDocumentBodies(size_t* i) {
-    for (guint k = 0; k < pending_->len; ++k) {
-        const char* delimiter = static_cast<const char*>(g_ptr_array_index(pending_, k));
-        bool stripTabs = delimiter[0] == '-';
-        ++delimiter;
-        // The line that opened it ends inside the here-document.
-        --line_;
-        newline(true);
-        while (s_[*i]) {
-            size_t start = *i;
-            if (stripTabs)
-                start += strspn(s_ + start, "\t");
-            size_t end = start + strcspn(s_ + start, "\n");
-            bool last = end - start == strlen(delimiter) && strncmp(s_ + start, delimiter, end - start) == 0;
-            *i = s_[end] ? end + 1 : end;
-            newline(!last);
-            if (last)
-                break;
-        }
-    }
-    g_ptr_array_set_size(pending_, 0);
-}
-
-void Lexer::assign(const char* text, size_t length) {
-    if (assigned_ && isName(text, length))
-        g_hash_table_replace(assigned_, g_strndup(text, length), GINT_TO_POINTER(1));
-}
-
-size_t Lexer::skipWord(size_t i) {
-    while (s_[i] == ' ' || s_[i] == '\t')
-        ++i;
-    return word(i);
-}
-
-// Skips a loop's head ("in WORDS;", "((…))") up to its "do".
-void Lexer::skipToDo(size_t* i) {
-    while (s_[*i]) {
-        if (strchr(" \t;\n", s_[*i])) {
-            line_ += s_[*i] == '\n';
-            ++*i;
-            continue;
-        }
-        size_t end = word(*i);
-        bool found = end - *i == 2 && strncmp(s_ + *i, "do", 2) == 0;
-        *i = end > *i ? end : *i + 1;
-        if (found)
-            return;
-    }
-}
-
-void Lexer::closeGroup(const char* closer) {
-    endCommand();
-    while (groups_->len) {
-        Group group = g_array_index(groups_, Group, groups_->len - 1);
-        g_array_set_size(groups_, groups_->len - 1);
-        groupFirst_ = static_cast<int>(group.first);
-        groupEnd_ = static_cast<int>(commands_->len);
-        if (group.pipedIn)
-            applyToGroup([](Command* c) { c->pipedIn = true; });
-        if (group.subshell)
-            applyToGroup([](Command* c) { c->subshell = true; });
-        if (strcmp(group.closer, closer) == 0)
-            break;
-    }
-    commandStart_ = false;
-}
-
-// Handles a reserved word in command position; false when text is none.
-bool Lexer::reserved(const char* text, size_t* i) {
-    static const char* const kOpeners[][2] = {
-        {"if", "fi"},       {"while", "done"}, {"until", "done"}, {"for", "done"},
-        {"select", "done"}, {"case", "esac"},  {"{", "}"},
-    };
-    for (const auto& opener : kOpeners) {
-        if (strcmp(text, opener[0]) != 0)
-            continue;
-        Group group{opener[1], commands_->len, nextPipedIn_, false};
-        nextPipedIn_ = false;
-        g_array_append_val(groups_, group);
-        if (strcmp(text, "for") == 0 || strcmp(text, "select") == 0) {
-            size_t start = *i + strspn(s_ + *i, " \t");
-            *i = skipWord(*i);
-            assign(s_ + start, *i - start);
-            skipToDo(i);
-        }
-        if (strcmp(text, "case") == 0) {
-            // The word, then "in"; the patterns follow.
-            *i = skipWord(*i);
-            *i = skipWord(*i);
-            expectPattern_ = true;
-        }
-        return true;
-    }
-    static const char* const kClosers[] = {"fi", "done", "esac", "}"};
-    for (const char* closer : kClosers) {
-        if (strcmp(text, closer) == 0) {
-            closeGroup(closer);
-            return true;
-        }
-    }
-    static const char* const kOthers[] = {"then", "else", "elif", "do", "!", "time"};
-    for (const char* other : kOthers) {
-        if (strcmp(text, other) == 0)
-            return true;
-    }
-    if (strcmp(text, "function") == 0) {
-        *i = skipWord(*i);
-        return true;
-    }
-    return false;
-}
-
-void Lexer::run() {
-    size_t i = 0;
-    while (s_[i]) {
-        char c = s_[i];
-        if (c == ' ' || c == '\t') {
-            ++i;
-        } else if (c == '\\' && s_[i + 1] == '\n') {
-            i += 2;
-            ++line_;
-        } else if (c == '\n') {
-            endCommand();
-            groupFirst_ = -1;
-            ++i;
-            ++line_;
-            if (pending_->len)
-                hereDocumentBodies(&i);
-        } else if (c == '#') {
-            i += strcspn(s_ + i, "\n");
-        } else if (c == ';') {
-            // ";;", ";&" and ";;&" end a branch of a case: a pattern follows.
-            bool branchEnd = s_[i + 1] == ';' || s_[i + 1] == '&';
-            i += branchEnd ? 2 : 1;
-            if (branchEnd && s_[i - 1] == ';' && s_[i] == '&')
-                ++i;
-            endCommand();
-            groupFirst_ = -1;
-            expectPattern_ = branchEnd && inCase();
-        } else if (c == '&' && s_[i + 1] == '>') {
-            redirect(&i, 1);
-        } else if (c == '&' || c == '|') {
-            bool doubled = s_[i + 1] == c;
-            if (!doubled && c == '&') {
-                if (current_ >= 0)
-                    current()->background = true;
-                else
-                    applyToGroup([](Command* command) { command->background = true; });
-            }
-            if (!doubled && c == '|') {
-                if (current_ >= 0)
-                    current()->pipedOut = true;
-                else
-                    applyToGroup([](Command* command) { command->pipedOut = true; });
-                nextPipedIn_ = true;
-            }
-            i += doubled || s_[i + 1] == '&' ? 2 : 1;
-            endCommand();
-            groupFirst_ = -1;
-        } else if (c == '(' && commandStart_ && s_[i + 1] == '(') {
-            // An arithmetic command: one word.
-            size_t end = matchParen(i + 1);
-            i = end == kOpen ? strlen(s_) : end;
-            current();
-            commandStart_ = false;
-        } else if (c == '(' && commandStart_) {
-            Group group{")", commands_->len, nextPipedIn_, true};
-            nextPipedIn_ = false;
-            g_array_append_val(groups_, group);
-            ++i;
-        } else if (c == '(') {
-            // "name()": a function definition; its body is the compound command that follows.
-            size_t end = matchParen(i + 1);
-            i = end == kOpen ? strlen(s_) : end;
-            if (current_ >= 0) {
-                g_ptr_array_set_size(current()->words, 0);
-            }
-            endCommand();
-        } else if (c == ')') {
-            closeGroup(")");
-            ++i;
-        } else if (c == '<' || c == '>') {
-            if (s_[i + 1] == '(') {
-                size_t end = word(i);
-                g_ptr_array_add(current()->words, g_strndup(s_ + i, end - i));
-                i = end;
-            } else {
-                redirect(&i, -1);
-            }
-        } else if (expectPattern_) {
-            // A case pattern up to its ")", or the end of the case.
-            size_t end = word(i);
-            if (end - i == 4 && strncmp(s_ + i, "esac", 4) == 0) {
-                expectPattern_ = false;
-                closeGroup("esac");
-                i = end;
-            } else {
-                i = end;
-                while (s_[i] && s_[i] != ')') {
-                    if (strchr("| \t\n(", s_[i])) {
-                        line_ += s_[i] == '\n';
-                        ++i;
-                        continue;
-                    }
-                    size_t next = word(i);
-                    i = next > i ? next : i + 1;
-                }
-                if (s_[i])
-                    ++i;
-                expectPattern_ = false;
-                commandStart_ = true;
+// The value of a word written without expansions ("-n", 'a b', "x"), or nullptr. Caller g_frees.
+char* literalWord(JsonObject* word) {
+    GString* value = g_string_new(nullptr);
+    JsonArray* parts = arrayAt(word, "Parts");
+    bool literal = parts != nullptr;
+    for (guint i = 0; literal && i < lengthOf(parts); ++i) {
+        JsonObject* part = elementAt(parts, i);
+        const char* text = stringAt(part, "Value");
+        // Backslashes would need bash's own unquoting: such a word counts as unknown.
+        bool plain = isType(part, "Lit") && text && !strchr(text, '\\');
+        bool singleQuoted =
+            isType(part, "SglQuoted") && text && !(flagAt(part, "Dollar") && strchr(text, '\\'));
+        if (plain || singleQuoted) {
+            g_string_append(value, text);
+        } else if (isType(part, "DblQuoted")) {
+            JsonArray* inside = arrayAt(part, "Parts");
+            for (guint k = 0; literal && k < lengthOf(inside); ++k) {
+                JsonObject* piece = elementAt(inside, k);
+                const char* pieceText = stringAt(piece, "Value");
+                literal = isType(piece, "Lit") && pieceText && !strchr(pieceText, '\\');
+                if (literal)
+                    g_string_append(value, pieceText);
             }
         } else {
-            size_t end = word(i);
-            GCharPtr text(g_strndup(s_ + i, end - i));
-            size_t length = end - i;
-            bool digits = strspn(text.get(), "0123456789") == length;
-            if ((s_[end] == '<' || s_[end] == '>') && digits && length) {
-                i = end;
-                redirect(&i, atoi(text.get()));
-                continue;
-            }
-            i = end;
-            if (commandStart_ && current_ < 0 && reserved(text.get(), &i))
-                continue;
-            if (strcmp(text.get(), "[[") == 0) {
-                const char* close = strstr(s_ + i, "]]");
-                size_t stop = close ? static_cast<size_t>(close - s_) + 2 : strlen(s_);
-                for (size_t k = i; k < stop; ++k)
-                    line_ += s_[k] == '\n';
-                i = stop;
-            }
-            const char* equals = strchr(text.get(), '=');
-            if (commandStart_ && equals && isName(text.get(), static_cast<size_t>(equals - text.get()))) {
-                assign(text.get(), static_cast<size_t>(equals - text.get()));
-                current();
-                continue;
-            }
-            Command* simple = current();
-            if (simple->words->len == 0)
-                simple->viewLine = static_cast<int>(line_);
-            g_ptr_array_add(simple->words, text.release());
-            commandStart_ = false;
+            literal = false;
         }
     }
+    return g_string_free(value, !literal);
 }
 
-const char* wordAt(const Command& command, guint k) {
-    return k < command.words->len ? static_cast<const char*>(g_ptr_array_index(command.words, k)) : "";
+// ---- What a command's words say. Words with expansions stand as kDynamic: they may be
+// anything, so no finding rests on them.
+
+const char kDynamic[] = "\x01";
+// An expansion that may give several words: "$@", ${list[@]}, $*.
+const char kMany[] = "\x02";
+
+struct Words {
+    GPtrArray* all;  // char*, owned; kDynamic entries are not
+    guint first;     // the command itself, after wrappers such as `sudo` or `env`
+};
+
+const char* wordAt(const Words& words, guint k) {
+    guint index = words.first + k;
+    return index < words.all->len ? static_cast<const char*>(g_ptr_array_index(words.all, index)) : "";
+}
+
+guint countOf(const Words& words) {
+    return words.all->len - words.first;
 }
 
 bool isOneOf(const char* word, const char* const* list) {
@@ -531,32 +115,40 @@ bool isOneOf(const char* word, const char* const* list) {
     return false;
 }
 
-bool hasWord(const Command& command, const char* const* list) {
-    for (guint k = 1; k < command.words->len; ++k) {
-        if (isOneOf(wordAt(command, k), list))
+bool isOption(const char* word) {
+    return word[0] == '-' && word[1];
+}
+
+// A short option cluster ("-qs", "-n5") that holds one of letters before any letter of
+// withArgument ends it.
+bool clusterHas(const char* word, const char* letters, const char* withArgument) {
+    if (word[0] != '-' || word[1] == '-')
+        return false;
+    for (const char* letter = word + 1; *letter; ++letter) {
+        if (strchr(letters, *letter))
             return true;
+        if (strchr(withArgument, *letter))
+            return false;
     }
     return false;
 }
 
-// A short option cluster such as "-xvf" (or tar's "xvf") that holds v, or --verbose.
-bool verbose(const Command& command) {
-    for (guint k = 1; k < command.words->len; ++k) {
-        const char* word = wordAt(command, k);
-        bool cluster = word[0] == '-' && word[1] != '-';
-        bool tarStyle = k == 1 && strcmp(wordAt(command, 0), "tar") == 0 && word[0] != '-';
-        if (strcmp(word, "--verbose") == 0 ||
-            ((cluster || tarStyle) && strchr(word, 'v') && !strchr(word, '=')))
+// Whether an option before "--" is one of longNames or a cluster with one of letters.
+bool hasOption(const Words& words, const char* letters, const char* withArgument,
+               const char* const* longNames) {
+    for (guint k = 1; k < countOf(words); ++k) {
+        const char* word = wordAt(words, k);
+        if (strcmp(word, "--") == 0)
+            return false;
+        size_t name = strcspn(word, "=");
+        for (const char* const* longName = longNames; *longName; ++longName) {
+            if (strlen(*longName) == name && strncmp(word, *longName, name) == 0)
+                return true;
+        }
+        if (clusterHas(word, letters, withArgument))
             return true;
     }
     return false;
-}
-
-int scriptLineOf(const ShellView& view, int viewLine) {
-    guint index = static_cast<guint>(viewLine);
-    if (index >= view.lines->len)
-        index = view.lines->len - 1;
-    return g_array_index(view.lines, int, index);
 }
 
 // A command that takes its input from standard input unless it names a file.
@@ -564,7 +156,7 @@ struct InputReader {
     const char* name;
     const char* argumentOptions;  // short options whose argument may be the next word
     const char* programOptions;   // short options that give the pattern or program instead
-    const char* longProgram;      // the long form of those, "" when there is none
+    const char* longProgram;      // the long forms of those, "" when there is none
     const char* ownInput;         // short options that make it read no input ("" for none)
     const char* alone;            // in its program: may run without input (nullptr for none)
     int leading;                  // operands before the files: a pattern or a program
@@ -599,28 +191,41 @@ const InputReader kInputReaders[] = {
 };
 
 // Whether a filter names no file to read (or names "-"), so that it reads standard input.
-bool readsNoFile(const Command& command, const InputReader& reader) {
+// Options may stand anywhere before "--", as GNU tools take them.
+bool readsNoFile(const Words& words, const InputReader& reader) {
     int leading = reader.leading;
+    size_t longLength = strlen(reader.longProgram);
+    for (guint k = 1; k < countOf(words); ++k) {
+        const char* word = wordAt(words, k);
+        if (strcmp(word, "--") == 0)
+            break;
+        if (longLength && strncmp(word, reader.longProgram, longLength) == 0)
+            leading = 0;
+        if (clusterHas(word, reader.programOptions, reader.argumentOptions))
+            leading = 0;
+        if (clusterHas(word, reader.ownInput, reader.argumentOptions) ||
+            (*reader.ownInput && strcmp(word, "--recursive") == 0))
+            return false;
+    }
     int files = 0;
     bool options = true;
-    for (guint k = 1; k < command.words->len; ++k) {
-        const char* word = wordAt(command, k);
-        if (options && strcmp(word, "--") == 0) {
+    for (guint k = 1; k < countOf(words); ++k) {
+        const char* word = wordAt(words, k);
+        if (word == kMany) {
+            return false;  // may hold the pattern and files
+        } else if (word == kDynamic) {
+            // The pattern or program when one is still due, else files.
+            if (leading > 0)
+                --leading;
+            else
+                ++files;
+        } else if (options && strcmp(word, "--") == 0) {
             options = false;
         } else if (options && word[0] == '-' && word[1] == '-') {
-            size_t length = strlen(reader.longProgram);
-            if (length && strncmp(word, reader.longProgram, length) == 0) {
-                leading = 0;
-                k += word[length] == '=' ? 0 : 1;
-            } else if (*reader.ownInput && strcmp(word, "--recursive") == 0) {
-                return false;
-            }
-        } else if (options && word[0] == '-' && word[1]) {
+            if (longLength && strcmp(word, reader.longProgram) == 0)
+                ++k;
+        } else if (options && isOption(word)) {
             for (const char* letter = word + 1; *letter; ++letter) {
-                if (strchr(reader.ownInput, *letter))
-                    return false;
-                if (strchr(reader.programOptions, *letter))
-                    leading = 0;
                 if (strchr(reader.argumentOptions, *letter)) {
                     k += letter[1] ? 0 : 1;
                     break;
@@ -636,12 +241,27 @@ bool readsNoFile(const Command& command, const InputReader& reader) {
             ++files;
         }
     }
-    return files == 0;
+    return files == 0 && leading == 0;
 }
 
-// A package manager that asks before it changes the system (sudo in front or not), without the
-// -y that answers for it: it reads the answer from standard input. Its name, or nullptr.
-const char* askingManager(const Command& command) {
+// The reader of standard input that the command is, or nullptr.
+const char* stdinReader(const Words& words) {
+    // These read standard input whatever their operands, unless told to read another input.
+    static const char* const kAlways[] = {"read", "mapfile", "readarray", "tee", "tr", "xargs", nullptr};
+    static const char* const kOtherInput[] = {"--arg-file", nullptr};
+    const char* name = wordAt(words, 0);
+    if (isOneOf(name, kAlways))
+        return hasOption(words, strcmp(name, "xargs") == 0 ? "a" : "u", "", kOtherInput) ? nullptr : name;
+    for (const InputReader& reader : kInputReaders) {
+        if (strcmp(name, reader.name) == 0)
+            return readsNoFile(words, reader) ? name : nullptr;
+    }
+    return nullptr;
+}
+
+// A package manager that asks before it changes the system, without the -y that answers for
+// it: it reads the answer from standard input. Its name, or nullptr.
+const char* askingManager(const Words& words) {
     static const char* const kManagers[] = {"apt-get", "apt", "dnf", "yum", nullptr};
     static const char* const kChanges[] = {"install",      "reinstall",    "remove",     "purge",   "erase",
                                            "dist-upgrade", "full-upgrade", "autoremove", "upgrade", nullptr};
@@ -649,18 +269,13 @@ const char* askingManager(const Command& command) {
     static const char* const kWithArgument[] = {"-o", "-c", "-t", nullptr};
     // These also update the installed packages with "update"; apt-get only reads lists with it.
     static const char* const kUpdating[] = {"dnf", "yum", nullptr};
-    guint k = 0;
-    if (strcmp(wordAt(command, 0), "sudo") == 0) {
-        for (k = 1; wordAt(command, k)[0] == '-';)
-            ++k;
-    }
-    const char* manager = wordAt(command, k);
+    const char* manager = wordAt(words, 0);
     if (!isOneOf(manager, kManagers))
         return nullptr;
     const char* action = nullptr;
-    for (++k; k < command.words->len; ++k) {
-        const char* word = wordAt(command, k);
-        if (isOneOf(word, kYes) || (word[0] == '-' && word[1] != '-' && strchr(word, 'y')))
+    for (guint k = 1; k < countOf(words); ++k) {
+        const char* word = wordAt(words, k);
+        if (word == kDynamic || word == kMany || isOneOf(word, kYes) || clusterHas(word, "y", ""))
             return nullptr;
         if (isOneOf(word, kWithArgument))
             ++k;
@@ -671,111 +286,720 @@ const char* askingManager(const Command& command) {
     return action && (isOneOf(action, kChanges) || update) ? manager : nullptr;
 }
 
-void checkStandardInput(const Script& script, const ShellView& view, const Command& command) {
-    // These read standard input whatever their operands; read -u reads another descriptor.
-    static const char* const kAlways[] = {"read", "mapfile", "readarray", "tee", "tr", "xargs", nullptr};
-    static const char* const kOtherInput[] = {"-u", nullptr};
-    const char* name = wordAt(command, 0);
-    if (command.stdinRedirected || command.pipedIn)
-        return;
-    bool reads = isOneOf(name, kAlways) && !hasWord(command, kOtherInput);
-    for (const InputReader& reader : kInputReaders) {
-        if (strcmp(name, reader.name) == 0)
-            reads = readsNoFile(command, reader);
+// sudo that asks for a password on a terminal: without -n, -A or -S, and not only -k or -K.
+bool asksOnTerminal(const Words& words) {
+    static const char* const kNoAsking[] = {"--non-interactive", "--askpass", "--stdin", nullptr};
+    static const char* const kNothingToRun[] = {"-k", "-K", "-h", "-V", "--help", "--version", nullptr};
+    if (strcmp(wordAt(words, 0), "sudo") != 0 || hasOption(words, "nAS", "ugpCUrtDRT", kNoAsking))
+        return false;
+    return !(countOf(words) == 2 && isOneOf(wordAt(words, 1), kNothingToRun));
+}
+
+// A short option cluster such as "-xvf" (or tar's "xvf") that holds v, or --verbose.
+bool verbose(const Words& words) {
+    for (guint k = 1; k < countOf(words); ++k) {
+        const char* word = wordAt(words, k);
+        bool cluster = word[0] == '-' && word[1] != '-';
+        bool tarStyle = k == 1 && strcmp(wordAt(words, 0), "tar") == 0 && word[0] != '-';
+        if (strcmp(word, "--verbose") == 0 ||
+            ((cluster || tarStyle) && strchr(word, 'v') && !strchr(word, '=')))
+            return true;
     }
-    if (reads)
-        report(script.path, scriptLineOf(view, command.viewLine), Severity::Warning,
-               "`%s` reads standard input, and a block's standard input is its own text: it takes "
-               "the block's next lines, which then never run; give it input, e.g. `%s < FILE` or "
-               "`< /dev/null`",
-               name, name);
-    else if (const char* manager = askingManager(command))
-        report(script.path, scriptLineOf(view, command.viewLine), Severity::Warning,
-               "`%s` asks before it changes the system and reads its answer from standard input, "
-               "the block's own text: it takes the block's next lines, which then never run, and "
-               "mostly gives up; add `-y`",
-               manager);
+    return false;
 }
 
-void checkCd(const Script& script, const ShellView& view, const Command& command) {
-    static const char* const kMoves[] = {"cd", "pushd", "popd", nullptr};
-    if (!isOneOf(wordAt(command, 0), kMoves) || command.subshell || command.pipedIn || command.pipedOut)
-        return;
-    report(script.path, scriptLineOf(view, command.viewLine), Severity::Warning,
-           "`%s` here also moves the later blocks in silent mode, where the whole file is one bash "
-           "script, but not in the window, where each block starts afresh; use a subshell, "
-           "`( cd DIR && … )`, or absolute paths",
-           wordAt(command, 0));
+// The program text of sed, awk or perl, written out as the argument of programLetter ('\0' for
+// none) or as the first operand; nullptr when it is not written out (a file, an expansion).
+// Not owned.
+const char* programOf(const Words& words, char programLetter, const char* argumentOptions, bool operand) {
+    for (guint k = 1; k < countOf(words); ++k) {
+        const char* word = wordAt(words, k);
+        if (word == kDynamic || word == kMany)
+            return nullptr;
+        if (!isOption(word) || strcmp(word, "--") == 0) {
+            guint at = strcmp(word, "--") == 0 ? k + 1 : k;
+            const char* program = at < countOf(words) ? wordAt(words, at) : nullptr;
+            if (!operand)
+                continue;
+            return program != kDynamic && program != kMany ? program : nullptr;
+        }
+        for (const char* letter = word + 1; *letter && word[1] != '-'; ++letter) {
+            if (programLetter && *letter == programLetter) {
+                const char* program = letter[1]                ? letter + 1
+                                      : k + 1 < countOf(words) ? wordAt(words, k + 1)
+                                                               : "";
+                return program != kDynamic && program != kMany ? program : nullptr;
+            }
+            if (strchr(argumentOptions, *letter)) {
+                if (*letter == 'f')
+                    return nullptr;  // the program is in a file
+                k += letter[1] ? 0 : 1;
+                break;
+            }
+        }
+    }
+    return nullptr;
 }
 
-bool printsToStdout(const Command& command) {
+// Commands whose options or program make them write nothing on standard output (grep -q,
+// sed -n without p, sed -i, an awk program without print).
+bool printsNothing(const Words& words) {
+    static const char* const kGrepQuiet[] = {
+        "--quiet", "--silent", "--count", "--files-with-matches", "--files-without-match", nullptr};
+    static const char* const kInPlace[] = {"--in-place", nullptr};
+    static const char* const kSilent[] = {"--quiet", "--silent", nullptr};
+    static const char* const kNone[] = {nullptr};
+    static const char* const kGreps[] = {"grep", "egrep", "fgrep", nullptr};
+    static const char* const kAwks[] = {"awk", "gawk", "mawk", nullptr};
+    const char* name = wordAt(words, 0);
+    if (isOneOf(name, kGreps))
+        return hasOption(words, "qclL", "efmABCdD", kGrepQuiet);
+    if (strcmp(name, "sed") == 0) {
+        if (hasOption(words, "i", "efl", kInPlace))
+            return true;
+        const char* program = programOf(words, 'e', "fl", !hasOption(words, "e", "fl", kNone));
+        return hasOption(words, "n", "efl", kSilent) && program && !strpbrk(program, "pPwWlr=");
+    }
+    if (isOneOf(name, kAwks)) {
+        const char* program = programOf(words, '\0', "fvF", true);
+        return program && !strstr(program, "print") && !strstr(program, "system");
+    }
+    if (strcmp(name, "perl") == 0) {
+        if (hasOption(words, "ip", "eEIlMm", kNone))
+            return hasOption(words, "i", "eEIlMm", kNone);
+        const char* program = programOf(words, 'e', "IlMm", false);
+        return program && !strstr(program, "print") && !strstr(program, "say") && !strstr(program, "system");
+    }
+    return false;
+}
+
+bool printsToStdout(const Words& words) {
     static const char* const kPrinters[] = {
         "echo",  "printf", "cat",  "ls",   "pwd",   "date", "df",  "du",   "env",   "printenv", "id",
         "uname", "whoami", "head", "tail", "grep",  "sed",  "awk", "sort", "uniq",  "wc",       "cut",
         "tr",    "tee",    "find", "diff", "which", "type", "ps",  "free", nullptr,
     };
-    static const char* const kQuiet[] = {"-q", "--quiet", "--silent", nullptr};
-    if (command.stdoutRedirected || command.pipedOut || hasWord(command, kQuiet))
+    // find prints nothing when it only deletes or writes files, and which lines sed -n prints
+    // depends on its program.
+    static const char* const kFindQuiet[] = {"-delete", "-fprint", "-fprint0", "-fprintf", "-fls", nullptr};
+    static const char* const kFindPrinting[] = {"-print",   "-print0", "-printf", "-ls",  "-exec",
+                                                "-execdir", "-ok",     "-okdir",  nullptr};
+    static const char* const kSilent[] = {"--quiet", "--silent", nullptr};
+    const char* name = wordAt(words, 0);
+    bool findQuiet = false;
+    bool findPrinting = false;
+    for (guint k = 1; strcmp(name, "find") == 0 && k < countOf(words); ++k) {
+        findQuiet |= isOneOf(wordAt(words, k), kFindQuiet);
+        findPrinting |= isOneOf(wordAt(words, k), kFindPrinting);
+    }
+    if (printsNothing(words) || (findQuiet && !findPrinting) ||
+        (strcmp(name, "sed") == 0 && hasOption(words, "n", "efl", kSilent)))
         return false;
-    return isOneOf(wordAt(command, 0), kPrinters) || verbose(command);
+    return isOneOf(name, kPrinters) || verbose(words);
 }
 
-void checkOutput(const Script& script, const Block& block, const ShellView& view, const Lexer& lexer) {
-    static const char* const kBuffering[] = {"sed", "grep", "awk",    "gawk",    "mawk", "cut",
-                                             "tr",  "uniq", "python", "python3", "perl", nullptr};
-    static const char* const kLineBuffered[] = {"-u", "--line-buffered", "--unbuffered", nullptr};
+// Wrappers that run the command after their own options: the checks look at that command.
+guint skipWrappers(const Words& words) {
+    static const char* const kPlain[] = {"command", "builtin", "exec", "nohup", nullptr};
+    const char* name = wordAt(words, 0);
+    guint k = 1;
+    if (isOneOf(name, kPlain)) {
+        while (k < countOf(words) && isOption(wordAt(words, k))) {
+            // `command -v NAME` only looks NAME up.
+            if (strpbrk(wordAt(words, k), "vV"))
+                return 0;
+            ++k;
+        }
+    } else if (strcmp(name, "env") == 0) {
+        while (k < countOf(words) && (isOption(wordAt(words, k)) || strchr(wordAt(words, k), '=')))
+            ++k;
+    } else if (strcmp(name, "sudo") == 0 || strcmp(name, "nice") == 0 || strcmp(name, "stdbuf") == 0 ||
+               strcmp(name, "timeout") == 0) {
+        const char* withArgument = strcmp(name, "sudo") == 0      ? "ugpCUrtDRT"
+                                   : strcmp(name, "nice") == 0    ? "n"
+                                   : strcmp(name, "timeout") == 0 ? "sk"
+                                                                  : "ioe";
+        while (k < countOf(words) && isOption(wordAt(words, k))) {
+            const char* word = wordAt(words, k);
+            bool separate = word[1] != '-' && word[2] == '\0' && strchr(withArgument, word[1]);
+            k += separate ? 2 : 1;
+        }
+        // timeout DURATION COMMAND
+        k += strcmp(name, "timeout") == 0 ? 1 : 0;
+    } else {
+        return 0;
+    }
+    return k < countOf(words) ? k : 0;
+}
+
+// ---- The walk. Where standard input and output go is decided from the tree, statement by
+// statement, as bash sets them up.
+
+struct Context {
+    bool stdinIsBlock;  // standard input is the block's own text
+    bool pipedIn;       // standard input is a pipe
+    bool slowSource;    // ...fed by a command that writes over a long time (a download, a build)
+    bool stdoutIsPipe;  // standard output is the block's output pipe, which the window shows
+    bool subshell;      // a cd ends with it
+    bool lineBuffered;  // under stdbuf
+};
+
+struct Move {
+    gint64 viewLine;
+    const char* name;  // "cd" or "pushd"
+};
+
+struct Walker {
+    const Script* script;
+    const Block* block;
+    const ShellView* view;
+    bool later;
+    GHashTable* functions;         // name → body statement (not owned)
+    GHashTable* walked;            // function bodies walked, by name and context (owned keys)
+    GHashTable* reported;          // findings given, by line and message (owned keys)
+    GHashTable* assigned;          // the names the text sets, or nullptr (owned keys)
+    GArray* open;                  // gboolean per view line: a here-document or quoted text goes on past it
+    GArray* moves;                 // Move: the cd commands of the block's own shell not yet undone
+    GHashTable* savedDirectories;  // names set from pwd or $PWD (keys not owned)
+    GHashTable* misread;           // view lines that shfmt reads otherwise than bash (keys: lines)
+    bool waits;                    // the block waits for or kills its background jobs
+    bool stdinReplaced;            // `exec <…` in the block's own shell
+    bool stdoutReplaced;           // `exec >…` in the block's own shell
+    bool nowaitNoted;
+};
+
+// The block's nesting is bounded by shfmt's tree (it refuses more than 10000 levels).
+void walkNode(Walker* walker, JsonObject* node, Context context);  // NOLINT(misc-no-recursion)
+
+void finding(Walker* walker, gint64 viewLine, Severity severity, const char* format, ...) G_GNUC_PRINTF(4, 5);
+void finding(Walker* walker, gint64 viewLine, Severity severity, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    GCharPtr message(g_strdup_vprintf(format, arguments));
+    va_end(arguments);
+    if (g_hash_table_lookup(walker->misread, GINT_TO_POINTER(static_cast<int>(viewLine))))
+        return;
+    const GArray* lines = walker->view->lines;
+    guint index = viewLine > 0 ? static_cast<guint>(viewLine - 1) : 0;
+    int line = g_array_index(lines, int, index < lines->len ? index : lines->len - 1);
+    char* key = g_strdup_printf("%d:%s", line, message.get());
+    if (g_hash_table_lookup(walker->reported, key)) {
+        g_free(key);
+        return;
+    }
+    g_hash_table_insert(walker->reported, key, GINT_TO_POINTER(1));
+    report(walker->script->path, line, severity, "%s", message.get());
+}
+
+// The operator at a node's "OpPos" in the parsed text: "|", "<<-", "<(".
+const char* operatorAt(const Walker* walker, JsonObject* node) {
+    gint64 offset = position(node, "OpPos", "Offset");
+    const GString* text = walker->view->text;
+    return offset >= 0 && static_cast<gsize>(offset) < text->len ? text->str + offset : "";
+}
+
+// A node's text as written, from "Pos" to "End". Caller g_frees.
+char* textOf(const Walker* walker, JsonObject* node) {
+    gint64 start = position(node, "Pos", "Offset");
+    gint64 end = position(node, "End", "Offset");
+    const GString* text = walker->view->text;
+    if (start < 0 || end > static_cast<gint64>(text->len) || end < start)
+        return g_strdup("");
+    return g_strndup(text->str + start, static_cast<gsize>(end - start));
+}
+
+bool startsWith(const char* text, const char* prefix) {
+    return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
+struct Redirected {
+    bool input;
+    bool output;
+};
+
+// What a statement's redirections do to standard input and output.
+Redirected redirections(const Walker* walker, JsonArray* redirs) {
+    Redirected moved{false, false};
+    for (guint i = 0; i < lengthOf(redirs); ++i) {
+        JsonObject* redirect = elementAt(redirs, i);
+        const char* op = operatorAt(walker, redirect);
+        const char* fd = stringAt(objectAt(redirect, "N"), "Value");
+        // "&>" and "&>>" move both outputs; "<", "<<", "<<<", "<&" and "<>" act on 0 unless
+        // numbered, the others on 1.
+        if (op[0] == '<')
+            moved.input |= !fd || strcmp(fd, "0") == 0;
+        else
+            moved.output |= op[0] == '&' || !fd || strcmp(fd, "1") == 0;
+    }
+    return moved;
+}
+
+void walkArray(Walker* walker, JsonArray* array, Context context) {  // NOLINT(misc-no-recursion)
+    for (guint i = 0; i < lengthOf(array); ++i) {
+        if (JsonObject* element = elementAt(array, i))
+            walkNode(walker, element, context);
+    }
+}
+
+// Every member of a node that is not a command of its own: words, conditions, loop bodies.
+void walkMembers(Walker* walker, JsonObject* node, Context context) {  // NOLINT(misc-no-recursion)
+    GList* members = json_object_get_members(node);
+    for (GList* member = members; member; member = member->next) {
+        JsonNode* value = json_object_get_member(node, static_cast<const char*>(member->data));
+        if (JSON_NODE_HOLDS_OBJECT(value))
+            walkNode(walker, json_node_get_object(value), context);
+        else if (JSON_NODE_HOLDS_ARRAY(value))
+            walkArray(walker, json_node_get_array(value), context);
+    }
+    g_list_free(members);
+}
+
+// Whether a pipeline's left side writes over a long time, so that chunks would show: it runs
+// a download, a build, a package manager, or waits with sleep (in a loop, say). Output that
+// comes all at once anyway, as from echo or cat, loses nothing in a buffer.
+bool slowSource(JsonObject* node) {  // NOLINT(misc-no-recursion)
+    static const char* const kSlow[] = {"apt-get", "apt",   "aptitude", "dnf",    "yum",  "zypper", "make",
+                                        "cmake",   "ninja", "meson",    "rsync",  "wget", "curl",   "pip",
+                                        "pip3",    "npm",   "yarn",     "cargo",  "ping", "sleep",  "dd",
+                                        "scp",     "ssh",   "docker",   "podman", nullptr};
+    static const char* const kSlowGit[] = {"clone", "fetch", "pull", "push", "submodule", "gc", nullptr};
+    if (isType(node, "CallExpr")) {
+        JsonArray* args = arrayAt(node, "Args");
+        GCharPtr name(lengthOf(args) ? literalWord(elementAt(args, 0)) : nullptr);
+        GCharPtr action(lengthOf(args) > 1 ? literalWord(elementAt(args, 1)) : nullptr);
+        if (name && (isOneOf(name.get(), kSlow) ||
+                     (strcmp(name.get(), "git") == 0 && action && isOneOf(action.get(), kSlowGit))))
+            return true;
+    }
+    bool slow = false;
+    GList* members = json_object_get_members(node);
+    for (GList* member = members; member && !slow; member = member->next) {
+        JsonNode* value = json_object_get_member(node, static_cast<const char*>(member->data));
+        if (JSON_NODE_HOLDS_OBJECT(value)) {
+            slow = slowSource(json_node_get_object(value));
+        } else if (JSON_NODE_HOLDS_ARRAY(value)) {
+            JsonArray* array = json_node_get_array(value);
+            for (guint i = 0; i < lengthOf(array) && !slow; ++i) {
+                JsonObject* element = elementAt(array, i);
+                slow = element && slowSource(element);
+            }
+        }
+    }
+    g_list_free(members);
+    return slow;
+}
+
+void readsTheBlock(Walker* walker, gint64 viewLine, const char* reader) {
+    finding(walker, viewLine, Severity::Warning,
+            "`%s` reads standard input, and a block's standard input is its own text: it takes the "
+            "block's next lines, which then never run; give it input, e.g. `%s < FILE` or `< /dev/null`",
+            reader, reader);
+}
+
+// The name that a word such as "$saved" or "${saved}" expands, or nullptr. Caller g_frees.
+char* expandedName(const char* text) {
+    const char* p = text + (text[0] == '"');
+    if (*p++ != '$')
+        return nullptr;
+    bool braced = *p == '{';
+    p += braced;
+    size_t length = 0;
+    while (g_ascii_isalnum(p[length]) || p[length] == '_')
+        ++length;
+    const char* after = p + length + braced;
+    if (length == 0 || (braced && p[length] != '}') || strcmp(after, text[0] == '"' ? "\"" : "") != 0)
+        return nullptr;
+    return g_strndup(p, length);
+}
+
+// popd, `cd -`, `cd ..`, or a cd to $OLDPWD or to a directory saved from pwd.
+bool goesBack(const Walker* walker, const Words& words, JsonArray* args) {
+    if (strcmp(wordAt(words, 0), "popd") == 0)
+        return true;
+    if (strcmp(wordAt(words, 0), "cd") != 0)
+        return false;
+    guint k = 1;
+    while (k < countOf(words) && isOption(wordAt(words, k)) && strcmp(wordAt(words, k), "-") != 0)
+        ++k;
+    const char* target = wordAt(words, k);
+    if (strcmp(target, "-") == 0 || strncmp(target, "..", 2) == 0)
+        return true;
+    if (target != kDynamic || !args)
+        return false;
+    GCharPtr text(textOf(walker, elementAt(args, words.first + k)));
+    GCharPtr name(expandedName(text.get()));
+    return name &&
+           (strcmp(name.get(), "OLDPWD") == 0 || g_hash_table_lookup(walker->savedDirectories, name.get()));
+}
+
+void checkCall(Walker* walker, const Words& words, JsonArray* args, gint64 viewLine, const Context& context) {
+    static const char* const kMoves[] = {"cd", "pushd", "popd", nullptr};
+    static const char* const kBuffering[] = {"sed", "grep", "egrep", "fgrep",  "awk",     "gawk", "mawk",
+                                             "cut", "tr",   "uniq",  "python", "python3", "perl", nullptr};
+    static const char* const kLineBuffered[] = {"--line-buffered", "--unbuffered", nullptr};
     static const char* const kChatty[] = {"tar",   "cp", "mv",      "rm",   "rsync", "mkdir", "chmod",
                                           "chown", "ln", "install", "cpio", "unzip", nullptr};
     static const char* const kQuietUnzip[] = {"-q", "-qq", nullptr};
-    bool silenced = false;
-    bool nowaitNoted = false;
-    for (guint k = 0; k < lexer.count(); ++k) {
-        const Command& command = lexer.command(k);
-        const char* name = wordAt(command, 0);
-        int line = scriptLineOf(view, command.viewLine);
-        if (strcmp(name, "exec") == 0 && command.words->len == 1 && command.stdoutRedirected)
-            silenced = true;
-        if (block.mode != BlockMode::Blocking && command.background && !command.stdoutRedirected)
-            report(script.path, line, Severity::Warning,
-                   "`%s … &` keeps the block's output pipe open: the window counts the block as running "
-                   "until it ends; write `%s … >/dev/null 2>&1 &`",
-                   name, name);
-        if (block.mode == BlockMode::NoWait && !silenced && !nowaitNoted && printsToStdout(command)) {
-            nowaitNoted = true;
-            report(script.path, line, Severity::Note,
-                   "the window discards the output of this #script_start_nowait block, but in silent "
-                   "mode `%s` prints on the console; add `>/dev/null` where it should never show",
-                   name);
-        }
-        if (block.mode != BlockMode::Async || command.stdoutRedirected || command.pipedOut)
-            continue;
-        if (command.pipedIn && isOneOf(name, kBuffering) && !hasWord(command, kLineBuffered))
-            report(script.path, line, Severity::Note,
-                   "`%s` writes its output in chunks when it goes to a pipe: its lines reach the window "
-                   "late and all at once; write `stdbuf -oL %s …` (`python3 -u` for Python)",
-                   name, name);
-        bool unzipChatter = strcmp(name, "unzip") == 0 && !hasWord(command, kQuietUnzip);
-        if (isOneOf(name, kChatty) && (verbose(command) || unzipChatter))
-            report(script.path, line, Severity::Note,
-                   "`%s` writes a line per file, and the window shows ten lines a second: the block "
-                   "takes at least a tenth of a second per file; use a #script_start_blocking block, "
-                   "or pipe it into `tail -n 1`",
-                   name);
+    const char* name = wordAt(words, 0);
+    BlockMode mode = walker->block->mode;
+    bool stdinIsBlock = context.stdinIsBlock && !walker->stdinReplaced;
+    bool shown = context.stdoutIsPipe && !walker->stdoutReplaced;
+    if (stdinIsBlock) {
+        if (const char* reader = stdinReader(words))
+            readsTheBlock(walker, viewLine, reader);
+        else if (const char* manager = askingManager(words))
+            finding(walker, viewLine, Severity::Warning,
+                    "`%s` asks before it changes the system and reads its answer from standard input, "
+                    "the block's own text: it takes the block's next lines, which then never run, and "
+                    "mostly gives up; add `-y`",
+                    manager);
     }
+    if (walker->later && !context.subshell && isOneOf(name, kMoves)) {
+        // A cd that goes back undoes the one before it: only what is left moves later blocks.
+        if (!goesBack(walker, words, args)) {
+            Move move{viewLine, strcmp(name, "cd") == 0 ? "cd" : "pushd"};
+            g_array_append_val(walker->moves, move);
+        } else if (walker->moves->len) {
+            g_array_set_size(walker->moves, walker->moves->len - 1);
+        }
+    }
+    if (mode == BlockMode::NoWait && shown && !walker->nowaitNoted && printsToStdout(words)) {
+        walker->nowaitNoted = true;
+        finding(walker, viewLine, Severity::Note,
+                "the window discards the output of this #script_start_nowait block, but in silent "
+                "mode `%s` prints on the console; add `>/dev/null` where it should never show",
+                name);
+    }
+    if (mode != BlockMode::Async || !shown)
+        return;
+    bool lineBuffered = context.lineBuffered || hasOption(words, "u", "", kLineBuffered);
+    if (context.pipedIn && context.slowSource && isOneOf(name, kBuffering) && !lineBuffered &&
+        !printsNothing(words))
+        finding(walker, viewLine, Severity::Note,
+                "`%s` writes its output in chunks when it goes to a pipe: its lines reach the window "
+                "late and all at once; write `stdbuf -oL %s …` (`python3 -u` for Python)",
+                name, name);
+    bool unzipChatter = strcmp(name, "unzip") == 0 && !hasOption(words, "q", "", kQuietUnzip);
+    if (isOneOf(name, kChatty) && (verbose(words) || unzipChatter))
+        finding(walker, viewLine, Severity::Note,
+                "`%s` writes a line per file, and the window shows ten lines a second: the block "
+                "takes at least a tenth of a second per file; use a #script_start_blocking block, "
+                "or pipe it into `tail -n 1`",
+                name);
+}
+
+// A function body walked as called here; once for each way its input and output are set.
+void callFunction(Walker* walker, const char* name, JsonObject* body,  // NOLINT(misc-no-recursion)
+                  const Context& context) {
+    char* key = g_strdup_printf("%s:%d%d%d%d%d", name, context.stdinIsBlock, context.pipedIn,
+                                context.stdoutIsPipe, context.subshell, context.slowSource);
+    if (g_hash_table_lookup(walker->walked, key)) {
+        g_free(key);
+        return;
+    }
+    g_hash_table_insert(walker->walked, key, GINT_TO_POINTER(1));
+    walkNode(walker, body, context);
+}
+
+// A simple command: its words expand with the input and output the statement had before its
+// own redirections (words), and it runs with them applied (context).
+void walkCall(Walker* walker, JsonObject* call, const Context& context,  // NOLINT(misc-no-recursion)
+              const Context& words, Redirected moved) {
+    walkArray(walker, arrayAt(call, "Assigns"), words);
+    JsonArray* args = arrayAt(call, "Args");
+    walkArray(walker, args, words);
+    if (lengthOf(args) == 0)
+        return;
+    Words written{g_ptr_array_new(), 0};
+    for (guint i = 0; i < lengthOf(args); ++i) {
+        char* word = literalWord(elementAt(args, i));
+        GCharPtr source(textOf(walker, elementAt(args, i)));
+        const char* unknown = strpbrk(source.get(), "@*") ? kMany : kDynamic;
+        g_ptr_array_add(written.all, word ? word : const_cast<char*>(unknown));
+    }
+    gint64 line = position(elementAt(args, 0), "Pos", "Line");
+    const char* name = wordAt(written, 0);
+    if (strcmp(name, "exec") == 0 && countOf(written) == 1 && !context.subshell) {
+        walker->stdinReplaced |= moved.input;
+        walker->stdoutReplaced |= moved.output;
+    }
+    if (asksOnTerminal(written))
+        finding(walker, line, Severity::Warning,
+                "`sudo` asks for a password on a terminal, and the window has none: started from a file "
+                "manager it stops with \"a terminal is required\", from a terminal it asks there while the "
+                "window waits; run the steps that need root from one shipped script, as root already, "
+                "with `pkexec` or `sudo -A` and an askpass program, or else show how to start the "
+                "installer as root (the guide's \"Steps that need root\")");
+    Context inner = context;
+    while (guint skip = skipWrappers(written)) {
+        inner.lineBuffered |= strcmp(wordAt(written, 0), "stdbuf") == 0;
+        written.first += skip;
+    }
+    name = wordAt(written, 0);
+    JsonObject* body = name != kDynamic && written.first == 0
+                           ? static_cast<JsonObject*>(g_hash_table_lookup(walker->functions, name))
+                           : nullptr;
+    if (body)
+        callFunction(walker, name, body, inner);
+    else if (name != kDynamic)
+        checkCall(walker, written, args, line, inner);
+    for (guint i = 0; i < written.all->len; ++i) {
+        if (g_ptr_array_index(written.all, i) != kDynamic && g_ptr_array_index(written.all, i) != kMany)
+            g_free(g_ptr_array_index(written.all, i));
+    }
+    g_ptr_array_free(written.all, TRUE);
+}
+
+// The statement's text as written, without its "&", capped for a message. Caller g_frees.
+char* statementText(const Walker* walker, JsonObject* statement) {
+    GCharPtr text(textOf(walker, statement));
+    size_t length = strlen(text.get());
+    while (length > 0 && strchr("& \t", text.get()[length - 1]))
+        --length;
+    return quoted(text.get(), length);
+}
+
+void walkStatement(Walker* walker, JsonObject* statement, Context context) {  // NOLINT(misc-no-recursion)
+    Context words = context;
+    bool background = flagAt(statement, "Background");
+    if (background) {
+        // Without job control bash gives a background job /dev/null as its input.
+        context.stdinIsBlock = false;
+        context.pipedIn = false;
+        context.subshell = true;
+    }
+    JsonArray* redirs = arrayAt(statement, "Redirs");
+    Redirected moved = redirections(walker, redirs);
+    if (moved.input) {
+        context.stdinIsBlock = false;
+        context.pipedIn = false;
+    }
+    if (moved.output)
+        context.stdoutIsPipe = false;
+    walkArray(walker, redirs, words);
+    if (background && walker->block->mode != BlockMode::Blocking && context.stdoutIsPipe &&
+        !walker->stdoutReplaced && !walker->waits) {
+        GCharPtr job(statementText(walker, statement));
+        finding(walker, position(statement, "Pos", "Line"), Severity::Warning,
+                "`%s &` keeps the block's output pipe open: the window counts the block as running "
+                "until it ends; add `>/dev/null 2>&1` to it, or `wait` for it",
+                job.get());
+    }
+    JsonObject* command = objectAt(statement, "Cmd");
+    if (isType(command, "CallExpr"))
+        walkCall(walker, command, context, words, moved);
+    else if (command)
+        walkNode(walker, command, context);
+}
+
+void walkNode(Walker* walker, JsonObject* node, Context context) {  // NOLINT(misc-no-recursion)
+    if (objectAt(node, "Cmd")) {
+        walkStatement(walker, node, context);
+        return;
+    }
+    if (isType(node, "FuncDecl"))
+        return;  // walked where it is called
+    if (isType(node, "BinaryCmd") && startsWith(operatorAt(walker, node), "|") &&
+        !startsWith(operatorAt(walker, node), "||")) {
+        // Each side of a pipe runs in a subshell of its own.
+        Context left = context;
+        left.stdoutIsPipe = false;
+        left.subshell = true;
+        Context right = context;
+        right.stdinIsBlock = false;
+        right.pipedIn = true;
+        right.slowSource = slowSource(objectAt(node, "X"));
+        right.subshell = true;
+        walkNode(walker, objectAt(node, "X"), left);
+        walkNode(walker, objectAt(node, "Y"), right);
+        return;
+    }
+    // select reads its choice from standard input.
+    if (isType(node, "ForClause") && flagAt(node, "Select") && context.stdinIsBlock && !walker->stdinReplaced)
+        readsTheBlock(walker, position(node, "Pos", "Line"), "select");
+    if (isType(node, "Subshell") || isType(node, "CmdSubst") || isType(node, "ProcSubst") ||
+        isType(node, "CoprocClause"))
+        context.subshell = true;
+    if (isType(node, "CmdSubst") ||
+        (isType(node, "ProcSubst") && startsWith(operatorAt(walker, node), "<")) ||
+        isType(node, "CoprocClause"))
+        context.stdoutIsPipe = false;
+    if ((isType(node, "ProcSubst") && startsWith(operatorAt(walker, node), ">")) ||
+        isType(node, "CoprocClause")) {
+        context.stdinIsBlock = false;
+        context.pipedIn = true;
+        context.slowSource = false;
+    }
+    walkMembers(walker, node, context);
+}
+
+// ---- Before the walk: the functions, waits, here-documents and quoted text, names set.
+
+void markOpen(Walker* walker, gint64 firstLine, gint64 lastLine) {
+    for (gint64 line = firstLine; line < lastLine; ++line) {
+        if (line >= 1 && static_cast<guint>(line) <= walker->open->len)
+            g_array_index(walker->open, gboolean, line - 1) = TRUE;
+    }
+}
+
+// Adds the name at the start of text ("x" of "x=1" or "x[2]"), if it starts with one.
+void addName(Walker* walker, const char* text) {
+    if (!walker->assigned || !text || !(g_ascii_isalpha(text[0]) || text[0] == '_'))
+        return;
+    size_t length = 1;
+    while (g_ascii_isalnum(text[length]) || text[length] == '_')
+        ++length;
+    g_hash_table_replace(walker->assigned, g_strndup(text, length), GINT_TO_POINTER(1));
+}
+
+// A name set, and whether its value is the working directory (saved=$(pwd), saved=$PWD).
+void surveyAssign(Walker* walker, JsonObject* assign) {
+    const char* name = stringAt(objectAt(assign, "Name"), "Value");
+    addName(walker, name);
+    JsonObject* value = objectAt(assign, "Value");
+    GCharPtr text(value ? textOf(walker, value) : g_strdup(""));
+    if (name && (strstr(text.get(), "pwd") || strstr(text.get(), "PWD")))
+        g_hash_table_replace(walker->savedDirectories, const_cast<char*>(name), GINT_TO_POINTER(1));
+}
+
+void surveyCall(Walker* walker, JsonObject* call) {
+    static const char* const kStoppers[] = {"wait", "kill", "pkill", "killall", nullptr};
+    static const char* const kReaders[] = {"read", "mapfile", "readarray", "getopts", nullptr};
+    JsonArray* assigns = arrayAt(call, "Assigns");
+    for (guint i = 0; i < lengthOf(assigns); ++i)
+        surveyAssign(walker, elementAt(assigns, i));
+    JsonArray* args = arrayAt(call, "Args");
+    GCharPtr name(lengthOf(args) ? literalWord(elementAt(args, 0)) : nullptr);
+    if (!name)
+        return;
+    if (isOneOf(name.get(), kStoppers))
+        walker->waits = true;
+    for (guint i = 1; i < lengthOf(args); ++i) {
+        GCharPtr word(literalWord(elementAt(args, i)));
+        if (!word)
+            continue;
+        if (strcmp(name.get(), "trap") == 0 && (strstr(word.get(), "kill") || strstr(word.get(), "wait")))
+            walker->waits = true;
+        if (isOneOf(name.get(), kReaders) && word.get()[0] != '-')
+            addName(walker, word.get());
+    }
+}
+
+// shfmt takes a "#" right after a closing quote ("$x"#) for a comment, bash for part of the
+// word: the line is read wrongly from there, so it gives no finding.
+void surveyComments(Walker* walker, JsonArray* comments) {
+    const GString* text = walker->view->text;
+    for (guint i = 0; i < lengthOf(comments); ++i) {
+        JsonObject* comment = elementAt(comments, i);
+        gint64 hash = position(comment, "Hash", "Offset");
+        if (hash > 0 && static_cast<gsize>(hash) < text->len && !strchr(" \t\n;&|()<>", text->str[hash - 1]))
+            g_hash_table_replace(walker->misread,
+                                 GINT_TO_POINTER(static_cast<int>(position(comment, "Hash", "Line"))),
+                                 GINT_TO_POINTER(1));
+    }
+}
+
+void survey(Walker* walker, JsonObject* node);  // NOLINT(misc-no-recursion)
+
+void surveyMembers(Walker* walker, JsonObject* node) {  // NOLINT(misc-no-recursion)
+    GList* members = json_object_get_members(node);
+    for (GList* member = members; member; member = member->next) {
+        const char* key = static_cast<const char*>(member->data);
+        JsonNode* value = json_object_get_member(node, key);
+        if (JSON_NODE_HOLDS_OBJECT(value)) {
+            survey(walker, json_node_get_object(value));
+        } else if (JSON_NODE_HOLDS_ARRAY(value)) {
+            JsonArray* array = json_node_get_array(value);
+            bool redirs = strcmp(key, "Redirs") == 0;
+            if (strcmp(key, "Comments") == 0)
+                surveyComments(walker, array);
+            for (guint i = 0; i < lengthOf(array); ++i) {
+                JsonObject* element = elementAt(array, i);
+                if (!element)
+                    continue;
+                const char* op = redirs ? operatorAt(walker, element) : "";
+                if (startsWith(op, "<<") && !startsWith(op, "<<<")) {
+                    // The body starts on the line after the operator and ends before the delimiter.
+                    gint64 opLine = position(element, "OpPos", "Line");
+                    JsonObject* body = objectAt(element, "Hdoc");
+                    markOpen(walker, opLine, body ? position(body, "End", "Line") : opLine + 1);
+                }
+                survey(walker, element);
+            }
+        }
+    }
+    g_list_free(members);
+}
+
+void survey(Walker* walker, JsonObject* node) {  // NOLINT(misc-no-recursion)
+    if (isType(node, "FuncDecl")) {
+        const char* name = stringAt(objectAt(node, "Name"), "Value");
+        JsonObject* body = objectAt(node, "Body");
+        if (name && body)
+            g_hash_table_replace(walker->functions, const_cast<char*>(name), body);
+    } else if (isType(node, "SglQuoted") || isType(node, "DblQuoted")) {
+        markOpen(walker, position(node, "Pos", "Line"), position(node, "End", "Line"));
+    } else if (isType(node, "CallExpr")) {
+        surveyCall(walker, node);
+    } else if (isType(node, "WordIter")) {
+        addName(walker, stringAt(objectAt(node, "Name"), "Value"));
+    } else if (isType(node, "DeclClause")) {
+        JsonArray* args = arrayAt(node, "Args");
+        for (guint i = 0; i < lengthOf(args); ++i)
+            surveyAssign(walker, elementAt(args, i));
+    }
+    surveyMembers(walker, node);
+}
+
+Walker startWalk(const Script* script, const Block* block, const ShellView& view, JsonParser* tree,
+                 GHashTable* assigned) {
+    Walker walker{script,
+                  block,
+                  &view,
+                  false,
+                  g_hash_table_new(g_str_hash, g_str_equal),
+                  g_hash_table_new_full(g_str_hash, g_str_equal, g_free, nullptr),
+                  g_hash_table_new_full(g_str_hash, g_str_equal, g_free, nullptr),
+                  assigned,
+                  g_array_sized_new(FALSE, TRUE, sizeof(gboolean), view.lines->len),
+                  g_array_new(FALSE, FALSE, sizeof(Move)),
+                  g_hash_table_new(g_str_hash, g_str_equal),
+                  g_hash_table_new(g_direct_hash, g_direct_equal),
+                  false,
+                  false,
+                  false,
+                  false};
+    g_array_set_size(walker.open, view.lines->len);
+    JsonNode* root = json_parser_get_root(tree);
+    if (root && JSON_NODE_HOLDS_OBJECT(root))
+        survey(&walker, json_node_get_object(root));
+    return walker;
+}
+
+void endWalk(Walker* walker) {
+    g_hash_table_destroy(walker->functions);
+    g_hash_table_destroy(walker->walked);
+    g_hash_table_destroy(walker->reported);
+    g_array_free(walker->open, TRUE);
+    g_array_free(walker->moves, TRUE);
+    g_hash_table_destroy(walker->savedDirectories);
+    g_hash_table_destroy(walker->misread);
 }
 
 // Empty lines that the window drops from a block while silent mode keeps them: harmless
 // between commands, but inside a here-document or quoted text the two modes then differ.
-void checkDroppedLines(const Script& script, const Block& block, const ShellView& view, const Lexer& lexer) {
-    for (guint index = 0; index < script.lines->len; ++index) {
-        const ScriptLine& line = g_array_index(script.lines, ScriptLine, index);
-        if (line.block != static_cast<int>(&block - &g_array_index(script.blocks, Block, 0)) ||
-            line.role != LineRole::BlockBody || line.length != 0)
+void checkDroppedLines(const Walker& walker) {
+    const Script& script = *walker.script;
+    const ShellView& view = *walker.view;
+    int index = static_cast<int>(walker.block - &g_array_index(script.blocks, Block, 0));
+    for (guint i = 0; i < script.lines->len; ++i) {
+        const ScriptLine& line = g_array_index(script.lines, ScriptLine, i);
+        if (line.block != index || line.role != LineRole::BlockBody || line.length != 0)
             continue;
         guint before = 0;
         while (before + 1 < view.lines->len && g_array_index(view.lines, int, before + 1) < line.number)
             ++before;
-        if (lexer.continues(before))
+        if (g_array_index(walker.open, gboolean, before))
             report(script.path, line.number, Severity::Warning,
                    "this empty line lies inside a here-document or quoted text: the window drops it, "
                    "silent mode keeps it; write empty lines with `printf '\\n'` or `echo`");
@@ -784,35 +1008,27 @@ void checkDroppedLines(const Script& script, const Block& block, const ShellView
 
 }  // namespace
 
-void collectAssignedNames(const ShellView& view, GHashTable* names) {
-    static const char* const kSetters[] = {"read",    "mapfile", "readarray", "local", "declare",
-                                           "typeset", "export",  "readonly",  nullptr};
-    Lexer lexer(view.text->str, view.lines->len, names);
-    lexer.run();
-    for (guint k = 0; k < lexer.count(); ++k) {
-        const Command& command = lexer.command(k);
-        if (!isOneOf(wordAt(command, 0), kSetters))
-            continue;
-        for (guint w = 1; w < command.words->len; ++w) {
-            const char* word = wordAt(command, w);
-            size_t length = strcspn(word, "=");
-            if (isName(word, length))
-                g_hash_table_replace(names, g_strndup(word, length), GINT_TO_POINTER(1));
-        }
-    }
+void collectAssignedNames(const ShellView& view, JsonParser* tree, GHashTable* names) {
+    Walker walker = startWalk(nullptr, nullptr, view, tree, names);
+    endWalk(&walker);
 }
 
-void checkCommands(const Script& script, const Block& block, const ShellView& view, bool later) {
-    Lexer lexer(view.text->str, view.lines->len, nullptr);
-    lexer.run();
-    for (guint k = 0; k < lexer.count(); ++k) {
-        const Command& command = lexer.command(k);
-        if (command.words->len == 0)
-            continue;
-        checkStandardInput(script, view, command);
-        if (later)
-            checkCd(script, view, command);
+void checkCommands(const Script& script, const Block& block, const ShellView& view, JsonParser* tree,
+                   bool later) {
+    Walker walker = startWalk(&script, &block, view, tree, nullptr);
+    walker.later = later;
+    Context top{true, false, false, true, false, false};
+    JsonNode* root = json_parser_get_root(tree);
+    if (root && JSON_NODE_HOLDS_OBJECT(root))
+        walkNode(&walker, json_node_get_object(root), top);
+    for (guint i = 0; i < walker.moves->len; ++i) {
+        const Move& move = g_array_index(walker.moves, Move, i);
+        finding(&walker, move.viewLine, Severity::Warning,
+                "`%s` here also moves the later blocks in silent mode, where the whole file is one bash "
+                "script, but not in the window, where each block starts afresh; use a subshell, "
+                "`( cd DIR && … )`, or absolute paths",
+                move.name);
     }
-    checkOutput(script, block, view, lexer);
-    checkDroppedLines(script, block, view, lexer);
+    checkDroppedLines(walker);
+    endWalk(&walker);
 }

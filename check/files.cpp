@@ -83,6 +83,7 @@ void checkLicences(const char* directory, const char* shown) {
     bool english = false;
     const char* nearly = nullptr;  // "english", "English.txt": a name meant as English
     GSList* names = nullptr;
+    GSList* chosen = nullptr;  // the chooser's entries holding "English", in its order (not owned)
     while (struct dirent* entry = readdir(entries)) {
         if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
             names =
@@ -109,8 +110,26 @@ void checkLicences(const char* directory, const char* shown) {
             report(shownName.get(), 1, Severity::Warning,
                    "the name is not valid UTF-8: the language chooser leaves it out; rename it");
         english |= isEnglish;
+        if (strstr(name, "English") && g_utf8_validate(name, -1, nullptr))
+            chosen = g_slist_insert_sorted(chosen, const_cast<char*>(name),
+                                           reinterpret_cast<GCompareFunc>(g_ascii_strcasecmp));
         checkLicence(path.get(), shownName.get(), isEnglish);
     }
+    // The dialog makes each of these the chooser's entry in turn, and the last one stays.
+    const char* shownFirst = chosen ? static_cast<const char*>(g_slist_last(chosen)->data) : nullptr;
+    if (english && shownFirst && strcmp(shownFirst, "English") != 0) {
+        GString* all = g_string_new(nullptr);
+        for (GSList* node = chosen; node; node = node->next)
+            g_string_append_printf(all, "%s`%s`", all->len ? ", " : "", static_cast<const char*>(node->data));
+        GCharPtr shownName(shownPath(shownFolder.get(), shownFirst));
+        report(shownName.get(), 1, Severity::Warning,
+               "the dialog shows this licence first, not eula/English: it selects every name that "
+               "holds \"English\" in the chooser's order (%s), and the last one stays; rename or "
+               "remove the others",
+               all->str);
+        g_string_free(all, TRUE);
+    }
+    g_slist_free(chosen);
     if (!english) {
         GCharPtr hint(nearly ? g_strdup_printf(" (the name is exact: `%s` is not it)", nearly)
                              : g_strdup(""));

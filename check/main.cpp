@@ -1,6 +1,8 @@
 // ostrel-check: tells an installer's author, before shipping, how its control script and
 // files will misbehave under Ostrel.
 #include <errno.h>
+#include <glib-object.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -35,24 +37,33 @@ bool runsLater(const Script& script, const Block& block) {
 void checkBlocks(const Script& script) {
     guint count = script.blocks->len;
     ShellView* views = g_new0(ShellView, count);
+    JsonParser** trees = g_new0(JsonParser*, count);
     GHashTable* assigned = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, nullptr);
+    bool namesKnown = true;
     for (guint i = 0; i < count; ++i) {
         const Block& block = g_array_index(script.blocks, Block, i);
         if (block.length == 0)
             continue;
         buildView(block, &views[i]);
-        collectAssignedNames(views[i], assigned);
+        trees[i] = parseBlock(script, block, views[i]);
+        if (trees[i])
+            collectAssignedNames(views[i], trees[i], assigned);
+        namesKnown &= trees[i] != nullptr;
     }
     for (guint i = 0; i < count; ++i) {
         const Block& block = g_array_index(script.blocks, Block, i);
         if (block.length == 0)
             continue;
-        checkOuterShell(script, block, assigned);
-        checkCommands(script, block, views[i], runsLater(script, block));
+        checkOuterShell(script, block, namesKnown ? assigned : nullptr);
+        if (trees[i]) {
+            checkCommands(script, block, views[i], trees[i], runsLater(script, block));
+            g_object_unref(trees[i]);
+        }
         checkWithShellCheck(script, block, views[i]);
         releaseView(&views[i]);
     }
     g_hash_table_destroy(assigned);
+    g_free(trees);
     g_free(views);
 }
 
@@ -76,6 +87,10 @@ bool checkScript(const char* path, const char* shown) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A helper that stops reading a block early must not end the checker.
+    signal(SIGPIPE, SIG_IGN);
+    // GLib before 2.36 needs this before the JSON parser's objects can be made.
+    g_type_init();
     const char* file = nullptr;
     const char* directory = nullptr;
     for (int i = 1; i < argc; ++i) {

@@ -309,7 +309,12 @@ void reportBlockFinding(const Script& script, const Found& found, GHashTable* as
             GCharPtr name(g_strndup(found.start + skip, length));
             if (found.kind == Outer::Name)
                 fixed.reset(g_strdup_printf("\\${%s}", name.get()));
-            if (g_hash_table_lookup(assigned, name.get()))
+            if (!assigned)
+                report(path, found.line, Severity::Warning,
+                       "/bin/sh replaces `%s` before bash runs the block, with its value in Ostrel's "
+                       "environment or with nothing; write `%s` so that bash expands it",
+                       text.get(), fixed.get());
+            else if (g_hash_table_lookup(assigned, name.get()))
                 report(path, found.line, Severity::Warning,
                        "/bin/sh replaces `%s` before bash runs the block, while the script's own `%s` "
                        "is not set yet: it becomes empty; write `%s` so that bash expands it",
@@ -383,7 +388,11 @@ void buildView(const Block& block, ShellView* view) {
     view->lines = g_array_new(FALSE, FALSE, sizeof(int));
     GCharPtr command(shellCommand(block.text));
     GArray* map = blockMap(block);
-    HereDocument(bodyOf(command.get()), map, view).scan([](const Found&) {});
+    view->cut = false;
+    HereDocument(bodyOf(command.get()), map, view).scan([view](const Found& found) {
+        view->cut |= found.kind == Outer::EofLine || found.kind == Outer::Unterminated ||
+                     found.kind == Outer::BadSubstitution;
+    });
     g_array_free(map, TRUE);
 }
 

@@ -132,6 +132,71 @@ const char* resembledDirective(const char* text) {
     return nullptr;
 }
 
+// Edits (insert, delete, change a byte, swap two neighbours) that turn a into b.
+int editDistance(const char* a, const char* b) {
+    size_t m = strlen(a);
+    size_t n = strlen(b);
+    GArray* table = g_array_sized_new(FALSE, TRUE, sizeof(int), static_cast<guint>((m + 1) * (n + 1)));
+    g_array_set_size(table, static_cast<guint>((m + 1) * (n + 1)));
+    auto at = [&](size_t i, size_t j) -> int& { return g_array_index(table, int, i*(n + 1) + j); };
+    for (size_t i = 0; i <= m; ++i)
+        at(i, 0) = static_cast<int>(i);
+    for (size_t j = 0; j <= n; ++j)
+        at(0, j) = static_cast<int>(j);
+    for (size_t i = 1; i <= m; ++i) {
+        for (size_t j = 1; j <= n; ++j) {
+            int best = MIN(at(i - 1, j) + 1, at(i, j - 1) + 1);
+            best = MIN(best, at(i - 1, j - 1) + (a[i - 1] != b[j - 1]));
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                best = MIN(best, at(i - 2, j - 2) + 1);
+            at(i, j) = best;
+        }
+    }
+    int distance = at(m, n);
+    g_array_free(table, TRUE);
+    return distance;
+}
+
+// "#progres=0.9", "#titel=A", "#script_stat": a comment whose name is within two edits of a
+// directive's, written the way that directive is (with "=" for those that take a value, alone
+// on its line for the others). The directive meant, or nullptr. inBlock: only #script_end
+// counts, as the only directive read there.
+const char* nearMiss(const char* text, bool inBlock) {
+    static const char* const kNames[] = {
+        "#title=",       "#text=",      "#progress=",   "#script_start_nowait", "#script_start_blocking",
+        "#script_start", "#script_end", "#Ostrel_Exit",
+    };
+    const char* p = skipBlanks(text);
+    if (*p != '#')
+        return nullptr;
+    const char* word = skipBlanks(p + 1);
+    size_t length = 0;
+    while (g_ascii_isalnum(word[length]) || word[length] == '_' || word[length] == '-')
+        ++length;
+    const char* after = skipBlanks(word + length);
+    bool value = *after == '=';
+    if (length == 0 || !(value || *after == '\0' || (*after == '\r' && after[1] == '\0')))
+        return nullptr;
+    GCharPtr written(g_ascii_strdown(word, static_cast<gssize>(length)));
+    g_strdelimit(written.get(), "-", '_');
+    const char* meant = nullptr;
+    int closest = 3;
+    for (const char* name : kNames) {
+        size_t nameLength = strcspn(name + 1, "=");
+        bool takesValue = name[1 + nameLength] == '=';
+        if (takesValue != value || (inBlock && strcmp(name, kEnd) != 0))
+            continue;
+        GCharPtr directive(g_ascii_strdown(name + 1, static_cast<gssize>(nameLength)));
+        int distance = editDistance(written.get(), directive.get());
+        // Outside blocks a mere change of case or spacing has a finding of its own.
+        if (distance < closest && (distance > 0 || inBlock)) {
+            closest = distance;
+            meant = name;
+        }
+    }
+    return meant;
+}
+
 void checkProgressValue(const Script& script, int line, const char* value) {
     GCharPtr shown(quoted(value, strlen(value)));
     char* end = nullptr;
@@ -231,6 +296,11 @@ void checkOutsideLine(const Script& script, const ScriptLine& line) {
                    "this is not a directive but a comment (directives are case-sensitive and take "
                    "no blanks): the window ignores it; write `%s`",
                    name);
+        else if (const char* meant = nearMiss(line.text, false))
+            report(script.path, line.number, Severity::Warning,
+                   "this is no directive but a comment, which the window ignores: write `%s`, the "
+                   "directive that it misspells",
+                   meant);
         return;
     }
     // The silent-mode finding about the outer shell says what this line does.
@@ -255,7 +325,11 @@ void checkBlockLine(const Script& script, const ScriptLine& line) {
     if (line.length == 0)
         return;
     ControlLine control = parseControlLine(line.text);
-    if (control.directive == Directive::ScriptStart)
+    if (control.directive == Directive::None && nearMiss(line.text, true))
+        report(script.path, line.number, Severity::Warning,
+               "this is no `#script_end` but a comment, so the block goes on past it (up to the next "
+               "`#script_end`); write `#script_end`");
+    else if (control.directive == Directive::ScriptStart)
         report(script.path, line.number, Severity::Warning,
                "`#script_start` inside the block opened on line %d: it is shell text there and "
                "opens nothing; close the first block with `#script_end` before it",

@@ -1,11 +1,6 @@
 // ShellCheck run on the text that bash gets for each block, its findings moved to the script.
-#include <errno.h>
-#include <glib/gstdio.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <iterator>
@@ -86,40 +81,32 @@ void checkWithShellCheck(const Script& script, const Block& block, const ShellVi
         noted = &script;
         return;
     }
-    char* file = nullptr;
-    GError* error = nullptr;
-    int fd = g_file_open_tmp("ostrel-check-XXXXXX.sh", &file, &error);
-    if (fd < 0) {
-        report(script.path, block.open, Severity::Note, "the block was not given to shellcheck: %s",
-               error->message);
-        g_error_free(error);
-        return;
-    }
-    GCharPtr path(file);
-    gssize length = static_cast<gssize>(view.text->len);
-    bool written = write(fd, view.text->str, static_cast<size_t>(length)) == length;
-    close(fd);
+    // "-": the text comes on standard input, and the findings name the file "-".
     char* argv[] = {program,
                     const_cast<char*>("-s"),
                     const_cast<char*>("bash"),
                     const_cast<char*>("-f"),
                     const_cast<char*>("gcc"),
-                    path.get(),
+                    const_cast<char*>("-"),
                     nullptr};
-    char* output = nullptr;
-    int status = 0;
-    if (!written || !g_spawn_sync(nullptr, argv, nullptr, G_SPAWN_STDERR_TO_DEV_NULL, nullptr, nullptr,
-                                  &output, nullptr, &status, &error)) {
+    double seconds = helperSeconds();
+    Ran ran;
+    GError* error = nullptr;
+    if (!runLimited(argv, view.text->str, view.text->len, seconds, &ran, &error)) {
         report(script.path, block.open, Severity::Note, "the block was not given to shellcheck: %s",
-               error ? error->message : g_strerror(errno));
-        if (error)
-            g_error_free(error);
-    } else {
-        // 0: nothing found, 1: findings; anything else means it could not check the text.
-        if (!WIFEXITED(status) || WEXITSTATUS(status) > 1)
-            report(script.path, block.open, Severity::Note, "shellcheck could not check this block");
-        reportOutput(script, view, path.get(), output);
-        g_free(output);
+               error->message);
+        g_error_free(error);
+        return;
     }
-    g_unlink(path.get());
+    if (ran.timedOut)
+        report(script.path, block.open, Severity::Note,
+               "shellcheck did not check this block: it took longer than %g seconds "
+               "(OSTREL_CHECK_SECONDS sets the limit)",
+               seconds);
+    // 0: nothing found, 1: findings; anything else means it could not check the text.
+    else if (ran.status != 0 && ran.status != 1)
+        report(script.path, block.open, Severity::Note, "shellcheck could not check this block");
+    else
+        reportOutput(script, view, "-", ran.out->str);
+    releaseRan(&ran);
 }

@@ -16,22 +16,27 @@ struct Checked {
     std::string out;
 };
 
-// Runs the checker in directory; a PATH of "" keeps the test's own.
+// Runs the checker in directory, with environment entries ("NAME=value") added.
 Checked runChecker(const std::string& directory, const std::vector<std::string>& arguments,
-                   const std::string& path = "") {
-    std::vector<std::string> environment;
-    if (!path.empty())
-        environment.push_back("PATH=" + path);
+                   const std::vector<std::string>& environment = {}) {
     Program checker(checkerCommand(arguments), directory, environment);
     int status = checker.wait(60);
     return {status, checker.out()};
 }
 
 // The checker on one control script, named "installer" and given with -f.
-Checked checkScript(const std::string& script, const std::string& path = "") {
+Checked checkScript(const std::string& script, const std::vector<std::string>& environment = {}) {
     TempDir directory;
     directory.write("installer", script);
-    return runChecker(directory.path(), {"-f", "installer"}, path);
+    return runChecker(directory.path(), {"-f", "installer"}, environment);
+}
+
+// Where a program is on the PATH, or "".
+std::string programPath(const char* name) {
+    gchar* found = g_find_program_in_path(name);
+    std::string path = found ? found : "";
+    g_free(found);
+    return path;
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -62,6 +67,8 @@ struct Trap {
 using namespace std::string_literals;
 
 TEST(Checker, NamesEachTrapWithItsLineAndSeverity) {
+    ASSERT_NE("", programPath("shfmt")) << "shfmt, the bash parser, is not installed (tools/install-deps "
+                                           "installs it): the checker cannot read the blocks' commands";
     const Trap traps[] = {
         // Blocks.
         {"#script_start\necho a\n", {{"1: warning: ", "no `#script_end`"}}, 1},
@@ -115,8 +122,41 @@ TEST(Checker, NamesEachTrapWithItsLineAndSeverity) {
          1},
         {"#script_start\nsudo apt-get -o Debug::NoLocking=1 install curl\napt-get update\ndnf -qy install "
          "curl\n#script_end\n#progress=1\n",
-         {{"2: warning: ", "`apt-get` asks before it changes the system"}},
+         {{"2: warning: ", "`sudo` asks for a password"},
+          {"2: warning: ", "`apt-get` asks before it changes"}},
          1},
+        {"#script_start\nsudo install -m 755 tool /usr/local/bin\nsudo -n true\nsudo -A true\n#script_end\n",
+         {{"2: warning: ", "`sudo` asks for a password on a terminal, and the window has none"}},
+         1},
+        // Readers after constructs that are easy to misread, and inside substitutions.
+        {"#script_start\n: \\${prefix:-\"\\${HOME}\"}\nx=\\${1%\"\\${1##*[!/]}\"}\n\nread -r a\necho \"$x "
+         "\\$a\"\ncat\n"
+         "#script_end\n#progress=1\n",
+         {{"5: warning: ", "`read` reads"},
+          {"6: warning: ", "script's own `x`"},
+          {"7: warning: ", "`cat` reads"}},
+         1},
+        {"#script_start\nfirst=\\$(head -n 1)\nnotes=\\$(cat <<END\na\n\nb\nEND\n)\nread -r a\necho "
+         "\\$'it\\\\'s'\n"
+         "read -r b\nc=\\$( # it's\necho c)\nread -r c\necho \"\\$first \\$notes \\$a \\$b "
+         "\\$c\"\n#script_end\n",
+         {{"2: warning: ", "`head` reads"},
+          {"5: warning: ", "drops it"},
+          {"9: warning: ", "`read` reads"},
+          {"11: warning: ", "`read` reads"},
+          {"14: warning: ", "`read` reads"}},
+         1},
+        // Functions are judged where they are called; input given to a command, or no input read.
+        {"#script_start\nask() { read -r answer; echo \"\\$answer\"; }\nask\n#script_end\n",
+         {{"2: warning: ", "`read` reads"}},
+         1},
+        {"#script_start\nsed -E -i notes -e 's/a/b/'\nask() { read -r answer; echo \"\\$answer\"; }\n"
+         "never() { read -r unused; echo \"\\$unused\"; }\necho yes | ask\nask < /etc/hostname\nask <<END\n"
+         "yes\nEND\nsleep 100 &\nkill \\$!\ngrep -q x notes && echo found\ncommand -v cat >/dev/null\n"
+         // shfmt takes the # after the quote for a comment, bash does not.
+         "sed -e s#@home@#\"\\$HOME\"# notes > out\n#script_end\n",
+         {},
+         0},
         // Modes that differ.
         {"#title=A\necho hello\n", {{"2: warning: ", "outside any block"}}, 1},
         {"echo \"hi\" #title=A\n", {{"1: warning: ", "ignores `echo \"hi\" ` in front of it"}}, 1},
@@ -124,6 +164,15 @@ TEST(Checker, NamesEachTrapWithItsLineAndSeverity) {
         {"#title=A #text=B\n", {{"1: warning: ", "`#text=` is not"}}, 1},
         {"#Title=A\n#progress =1\n",
          {{"1: warning: ", "write `#title=`"}, {"2: warning: ", "`#progress=`"}},
+         1},
+        {"#titel=Setup\n#txt=Copying\n#progres=0.9\n#script_stat\n# text and titles\n",
+         {{"1: warning: ", "write `#title=`, the directive that it misspells"},
+          {"2: warning: ", "`#text=`"},
+          {"3: warning: ", "`#progress=`"},
+          {"4: warning: ", "`#script_start`"}},
+         1},
+        {"#script_start\necho a\n#script_ned\n",
+         {{"1: warning: ", "no `#script_end`"}, {"3: warning: ", "this is no `#script_end` but a comment"}},
          1},
         {"#title=A\n# Costs $(touch surprise) nothing\n", {{"2: warning: ", "in silent mode"}}, 1},
         {"#title=A\nEOF\n", {{"2: error: ", "in silent mode a line that is exactly `EOF`"}}, 1},
@@ -150,8 +199,20 @@ TEST(Checker, NamesEachTrapWithItsLineAndSeverity) {
         {"#progress=0.5 done\n#progress=0.75 \n", {{"1: warning: ", "reads it as 0.5 and ignores"}}, 1},
         {"#progress=50\n", {{"1: warning: ", "held at 1"}}, 1},
         // Blocks' output and input.
-        {"#script_start\nsleep 100 &\n#script_end\n#progress=1\n", {{"2: warning: ", "`sleep … &`"}}, 1},
-        {"#script_start\nseq 3 | sed 's/^/at /'\n#script_end\n#progress=1\n",
+        {"#script_start\nsleep 100 &\n#script_end\n#progress=1\n",
+         {{"2: warning: ", "`sleep 100 &` keeps"}},
+         1},
+        {"#script_start\nf() { cmd || { echo failed; return 1; } & }\nf\n#script_end\n",
+         {{"2: warning: ", "`cmd || { echo failed; return 1; } &` keeps"}},
+         1},
+        // Output that comes late: only where it reaches the window, and only from a slow source.
+        {"#script_start\nfor i in 1 2; do echo \\$i; sleep 1; done | sed 's/^/at /'\n"
+         "for i in 1 2; do echo \\$i; sleep 1; done | grep -q 1\n"
+         "for i in 1 2; do echo \\$i; sleep 1; done | sed -n 's/1/one/'\n"
+         "for i in 1 2; do echo \\$i; sleep 1; done | awk '{ n++ } END { exit n }'\n"
+         "x=\\$(for i in 1 2; do echo \\$i; sleep 1; done | sed 's/^/at /')\n"
+         "for i in 1 2; do echo \\$i; sleep 1; done | sed 's/^/at /' > log\necho \"\\$x\" | sed 's/^/at /'\n"
+         "#script_end\n",
          {{"2: note: ", "in chunks"}},
          0},
         {"#script_start\ntar -xvf payload.tar\n#script_end\n#progress=1\n",
@@ -242,20 +303,75 @@ TEST(Checker, PutsShellCheckFindingsOnTheScriptLine) {
     EXPECT_EQ(1, checked.status);
 }
 
-TEST(Checker, SaysOnceThatBlocksWentUncheckedWithoutShellCheck) {
-    TempDir empty;
+TEST(Checker, SaysOnceWhatWentUncheckedWithoutItsHelpersOrPastTheirTime) {
+    // Helpers that are missing: what needs no bash parser is still found.
+    TempDir neither, shellcheckOnly, shfmtOnly;
+    ASSERT_EQ(0, runCommand({"ln", "-s", programPath("shellcheck"), shellcheckOnly / "shellcheck"}));
+    ASSERT_EQ(0, runCommand({"ln", "-s", programPath("shfmt"), shfmtOnly / "shfmt"}));
+    const std::string script =
+        "#title=A\n#script_start\necho \"$HOME\"\n#script_end\n#script_start\nread -r x\necho \"\\$x\"\n"
+        "#script_end\n#progress=1\n";
+    const char* const noParser =
+        "installer:2: warning: shfmt is not installed: the blocks' commands were not checked";
+    const char* const noShellCheck = "installer:2: note: shellcheck is not installed";
+    const char* const pasted = "installer:3: warning: /bin/sh pastes the value of `$HOME`";
+    const char* const replaced =
+        "installer:3: warning: /bin/sh replaces `$HOME` before bash runs the block, with";
+    const char* const reads = "installer:6: warning: `read` reads standard input";
+    struct Case {
+        const TempDir& path;
+        std::vector<const char*> findings;
+    };
+    const Case cases[] = {
+        {neither, {noParser, noShellCheck, replaced}},
+        {shellcheckOnly, {noParser, replaced}},
+        {shfmtOnly, {noShellCheck, pasted, reads}},
+    };
+    for (const Case& helpers : cases) {
+        Checked checked = checkScript(script, {"PATH=" + helpers.path.path()});
+        std::vector<std::string> found = ownFindings(checked.out);
+        EXPECT_EQ(1, checked.status) << checked.out;
+        ASSERT_EQ(helpers.findings.size(), found.size()) << checked.out;
+        for (size_t i = 0; i < found.size(); ++i)
+            EXPECT_EQ(0u, found[i].rfind(helpers.findings[i], 0)) << found[i];
+    }
+
+    // 20,000 nested groups and substitutions: each helper gives up on those blocks, and the next
+    // block is still checked.
+    std::string groups, substitutions;
+    for (int i = 0; i < 20000; ++i) {
+        groups += "{ ";
+        substitutions += "\\$(";
+    }
+    groups += "true";
+    substitutions += "true";
+    for (int i = 0; i < 20000; ++i) {
+        groups += "; }";
+        substitutions += ")";
+    }
     Checked checked =
-        checkScript("#title=A\n#script_start\nls\n#script_end\n#script_start\nls\n#script_end\n#progress=1\n",
-                    empty.path());
-    EXPECT_EQ(0, checked.status);
-    ASSERT_EQ(1u, lines(checked.out).size()) << checked.out;
-    EXPECT_EQ(0u, checked.out.find("installer:2: note: shellcheck is not installed")) << checked.out;
+        checkScript("#script_start\n" + groups + "\n#script_end\n#script_start\necho " + substitutions +
+                        "\n#script_end\n#script_start\nread -r x\necho \"\\$x\"\n#script_end\n",
+                    {"OSTREL_CHECK_SECONDS=1"});
+    std::vector<std::string> found = ownFindings(checked.out);
+    ASSERT_EQ(5u, found.size()) << checked.out;
+    for (const char* line : {"1", "4"}) {
+        EXPECT_EQ(1u, occurrences(checked.out, std::string("installer:") + line +
+                                                   ": note: the block's commands were not checked: the bash "
+                                                   "parser took longer than 1 seconds"))
+            << checked.out;
+        EXPECT_EQ(1u, occurrences(checked.out, std::string("installer:") + line +
+                                                   ": note: shellcheck did not check this block"))
+            << checked.out;
+    }
+    EXPECT_EQ(0u, found[4].rfind("installer:8: warning: `read` reads standard input", 0)) << checked.out;
 }
 
 TEST(Checker, ChecksTheFilesOfAnInstallerDirectory) {
     const std::string icon = readFile(kSource + "/examples/hello/korvalen-48x48.png");
-    std::string small = icon;
-    small[19] = 32;  // the width in the header
+    std::string narrow = icon, low = icon;
+    narrow[19] = 32;  // the width in the header
+    low[23] = 32;     // the height
     struct Layout {
         std::vector<std::pair<const char*, std::string>> files;
         const char* directory;  // made below "inst"
@@ -292,9 +408,26 @@ TEST(Checker, ChecksTheFilesOfAnInstallerDirectory) {
          nullptr,
          "inst/korvalen-48x48.png:1: warning: not a PNG",
          1},
-        {{{"eula/English", "Terms\n"}, {"korvalen-48x48.png", small}},
+        {{{"eula/English", "Terms\n"}, {"korvalen-48x48.png", narrow}},
          nullptr,
          "inst/korvalen-48x48.png:1: warning: the icon is 32x48",
+         1},
+        {{{"eula/English", "Terms\n"}, {"korvalen-48x48.png", low}},
+         nullptr,
+         "inst/korvalen-48x48.png:1: warning: the icon is 48x32",
+         1},
+        {{{"eula/English", "Terms\nof use\n\0more"s}, {"korvalen-48x48.png", icon}},
+         nullptr,
+         "inst/eula/English:3: warning: a NUL byte",
+         1},
+        {{{"eula/English", "Terms\n"},
+          {"eula/English~", "Old terms\n"},
+          {"eula/english-us", "Terms\n"},
+          {"korvalen-48x48.png", icon}},
+         nullptr,
+         "inst/eula/English~:1: warning: the dialog shows this licence first, not eula/English: it selects "
+         "every "
+         "name that holds \"English\" in the chooser's order (`English`, `English~`)",
          1},
         {{{"eula/English", "Terms\n"}, {"korvalen-48x48.png", icon}, {"Ostrel", "#!/bin/sh\n"}},
          nullptr,
