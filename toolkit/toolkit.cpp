@@ -64,7 +64,9 @@ int openToolkit() {
         if (only && only != &toolkit)
             continue;
         // Global, so that the toolkit's own libraries and modules find each other's symbols as
-        // in a linked program. A failed open leaves nothing of the library in the process.
+        // in a linked program. A failed open leaves nothing of the library in the process; an
+        // open one stays until the program ends, as a linked one would.
+        // cppcheck-suppress leakNoVarFunctionCall
         if (dlopen(toolkit.library, RTLD_LAZY | RTLD_GLOBAL)) {
             m_nGtk = toolkit.version;
             bind();

@@ -48,7 +48,7 @@ TEST(Readme, ShowsScreenshotsOfTheLicenceDialogAndTheProgressWindow) {
             std::string path = std::string(picture) + toolkit + ".png";
             EXPECT_NE(std::string::npos, text.find("](" + path + ")")) << path;
             EXPECT_EQ(path.find("licence") != std::string::npos ? 600u : 300u,
-                      pngSize(kSource + "/" + path).first)
+                      pngSize(std::string(kSource).append("/").append(path)).first)
                 << path;
         }
     }

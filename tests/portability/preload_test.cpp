@@ -9,7 +9,8 @@ TEST(PreloadedLibrary, StandsInFrontOfTheToolkitsFunctionWithEitherToolkit) {
         SCOPED_TRACE(toolkit);
         TempDir dir;
         dir.write("installer", "#title=Preloaded\n");
-        Program program(dir.path(), {}, {"LD_PRELOAD=" OSTREL_PRELOADED, std::string("OSTREL_TOOLKIT=") + toolkit});
+        Program program(dir.path(), {},
+                        {"LD_PRELOAD=" OSTREL_PRELOADED, std::string("OSTREL_TOOLKIT=") + toolkit});
         WindowId window = findWindow(program.pid(), "Preloaded", 30);
         ASSERT_NE(0u, window) << program.err();
         EXPECT_EQ(0, finishWithOk(program, window));
