@@ -51,12 +51,14 @@ build-fuzz:
 # architectures, made once and kept: Debian 11 with GTK+ 2 ($(BUILD)/bullseye), Debian 13 with
 # GTK 3 and no GTK+ 2 ($(BUILD)/trixie), and Debian 13 with GLib and no toolkit
 # ($(BUILD)/trixie-bare). Their downloads are kept in $(BUILD)/debs.
-# One root that cannot be made does not keep the others from being made.
+# Debian 11 is made beside the two Debian 13 roots, which share their downloads; one root that
+# cannot be made does not keep the others from being made.
 distro-roots: deps
-	@status=0; \
-	bash tools/distro-root $(BUILD)/bullseye bullseye libgtk-x11-2.0.so.0 $(BUILD)/debs libgtk2.0-0 || status=1; \
+	@bash tools/distro-root $(BUILD)/bullseye bullseye libgtk-x11-2.0.so.0 $(BUILD)/debs libgtk2.0-0 & \
+	old=$$!; status=0; \
 	bash tools/distro-root $(BUILD)/trixie-bare trixie libglib-2.0.so.0 $(BUILD)/debs libglib2.0-0t64 || status=1; \
 	bash tools/distro-root $(BUILD)/trixie trixie libgtk-3.so.0 $(BUILD)/debs libgtk-3-0t64 || status=1; \
+	wait $$old || status=1; \
 	exit $$status
 
 # The quick loop while working: the 64-bit build, brought up to date, and every test not
@@ -66,10 +68,15 @@ test: deps
 	@$(MAKE) --no-print-directory build-x86_64
 	@bash tools/run-suite -LE slow $(if $(T),-R '$(T)') $(BUILD)/x86_64
 
-# Everything: both architectures, the sanitizer build and the fuzz targets, every test.
+# Everything: both architectures, the sanitizer build and the fuzz targets, every test. The
+# Debian roots are made (or found made) while the trees build; what that printed follows.
 check: deps
-	@$(MAKE) --no-print-directory build build-asan build-fuzz
-	@$(MAKE) --no-print-directory distro-roots || echo "check: a Debian root is missing, so its tests fail"
+	@mkdir -p $(BUILD); \
+	$(MAKE) --no-print-directory distro-roots >$(BUILD)/distro-roots.log 2>&1 & roots=$$!; \
+	$(MAKE) --no-print-directory build build-asan build-fuzz; built=$$?; \
+	wait $$roots || echo "check: a Debian root is missing, so its tests fail"; \
+	cat $(BUILD)/distro-roots.log; \
+	exit $$built
 	@bash tools/run-suite $(BUILD)/x86_64 $(BUILD)/i386 $(BUILD)/asan $(BUILD)/fuzz
 
 # The suite of the 64-bit build with every started Ostrel under valgrind's memcheck. The runs
