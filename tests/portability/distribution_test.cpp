@@ -26,10 +26,11 @@ struct Distribution {
     const char* root;     // below kRoots
     const char* version;  // what /etc/debian_version begins with
     const char* name;     // of the test
+    const char* absent;   // the toolkit it does not have, as OSTREL_TOOLKIT names it
 };
-const Distribution kDebian11{"bullseye", "11.", "11"};
-const Distribution kDebian13{"trixie", "13.", "13"};
-const Distribution kDebian13WithoutToolkit{"trixie-bare", "13.", "13WithoutToolkit"};
+const Distribution kDebian11{"bullseye", "11.", "11", "gtk3"};
+const Distribution kDebian13{"trixie", "13.", "13", "gtk2"};
+const Distribution kDebian13WithoutToolkit{"trixie-bare", "13.", "13WithoutToolkit", ""};
 
 std::string nameOf(const testing::TestParamInfo<Distribution>& info) {
     return info.param.name;
@@ -55,9 +56,12 @@ protected:
         return "on Debian " + version.substr(0, version.find('\n'));
     }
 
-    // ./Ostrel with the arguments, started in the installer's directory inside the root.
-    Command inRoot(const std::vector<std::string>& arguments) const {
-        Command command{{"bash", kSource + "/tools/distro-run", root, installer.path()}};
+    // ./Ostrel with the arguments, started in the installer's directory inside the root, with
+    // the environment entries ("NAME=value") added to the root's plain one.
+    Command inRoot(const std::vector<std::string>& arguments,
+                   const std::vector<std::string>& environment = {}) const {
+        Command command{{"bash", kSource + "/tools/distro-run", root, installer.path(), "env"}};
+        command.words.insert(command.words.end(), environment.begin(), environment.end());
         if (!kEmulator.empty())
             command.words.push_back(kEmulator);
         command.words.emplace_back("./Ostrel");
@@ -155,6 +159,18 @@ TEST_P(DesktopDistribution, AcceptsTheLicenceAndRunsTheInstallerInItsWindow) {
     EXPECT_EQ("Display EULA: English\n" + debianLine() + " \n", out);
     EXPECT_TRUE(fileExists(installer / "installed"));
     EXPECT_EQ("", program.err());
+}
+
+// Each of these roots has one toolkit: asked for the other one, the program shows no window.
+TEST_P(DesktopDistribution, RefusesTheWindowWhenAskedForTheToolkitItLacks) {
+    installer.write("installer", "#title=Other\n#script_start\ntouch installed\n#script_end\n");
+    std::string asked = GetParam().absent;
+    Program program(inRoot({}, {"OSTREL_TOOLKIT=" + asked}), installer.path());
+    EXPECT_EQ(1, program.wait(kEnd)) << program.err();
+    EXPECT_EQ("Error:  A window with OSTREL_TOOLKIT=" + asked + " needs " +
+                  (asked == "gtk2" ? "GTK+ 2" : "GTK 3") + " (-s installs without one)\n",
+              program.out());
+    EXPECT_FALSE(fileExists(installer / "installed"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Debian, DesktopDistribution, testing::Values(kDebian11, kDebian13), nameOf);
