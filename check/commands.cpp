@@ -508,10 +508,6 @@ char* textOf(const Walker* walker, JsonObject* node) {
     return g_strndup(text->str + start, static_cast<gsize>(end - start));
 }
 
-bool startsWith(const char* text, const char* prefix) {
-    return strncmp(text, prefix, strlen(prefix)) == 0;
-}
-
 struct Redirected {
     bool input;
     bool output;
@@ -799,8 +795,8 @@ void walkNode(Walker* walker, JsonObject* node, Context context) {  // NOLINT(mi
     }
     if (isType(node, "FuncDecl"))
         return;  // walked where it is called
-    if (isType(node, "BinaryCmd") && startsWith(operatorAt(walker, node), "|") &&
-        !startsWith(operatorAt(walker, node), "||")) {
+    if (isType(node, "BinaryCmd") && g_str_has_prefix(operatorAt(walker, node), "|") &&
+        !g_str_has_prefix(operatorAt(walker, node), "||")) {
         // Each side of a pipe runs in a subshell of its own.
         Context left = context;
         left.stdoutIsPipe = false;
@@ -821,10 +817,10 @@ void walkNode(Walker* walker, JsonObject* node, Context context) {  // NOLINT(mi
         isType(node, "CoprocClause"))
         context.subshell = true;
     if (isType(node, "CmdSubst") ||
-        (isType(node, "ProcSubst") && startsWith(operatorAt(walker, node), "<")) ||
+        (isType(node, "ProcSubst") && g_str_has_prefix(operatorAt(walker, node), "<")) ||
         isType(node, "CoprocClause"))
         context.stdoutIsPipe = false;
-    if ((isType(node, "ProcSubst") && startsWith(operatorAt(walker, node), ">")) ||
+    if ((isType(node, "ProcSubst") && g_str_has_prefix(operatorAt(walker, node), ">")) ||
         isType(node, "CoprocClause")) {
         context.stdinIsBlock = false;
         context.pipedIn = true;
@@ -918,7 +914,7 @@ void surveyMembers(Walker* walker, JsonObject* node) {  // NOLINT(misc-no-recurs
                 if (!element)
                     continue;
                 const char* op = redirs ? operatorAt(walker, element) : "";
-                if (startsWith(op, "<<") && !startsWith(op, "<<<")) {
+                if (g_str_has_prefix(op, "<<") && !g_str_has_prefix(op, "<<<")) {
                     // The body starts on the line after the operator and ends before the delimiter.
                     gint64 opLine = position(element, "OpPos", "Line");
                     JsonObject* body = objectAt(element, "Hdoc");

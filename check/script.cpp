@@ -99,34 +99,57 @@ const char* skipBlanks(const char* text) {
     return text + strspn(text, " \t");
 }
 
+// The directives a comment may be taken for, as the script writes them.
+const char* const kDirectiveNames[] = {
+    "#title=",       "#text=",      "#progress=",   "#script_start_nowait", "#script_start_blocking",
+    "#script_start", "#script_end", "#Ostrel_Exit",
+};
+
+// The name that a comment line begins with, as in "# Title =": the letters, digits, "_" and
+// "-" after the "#" and blanks.
+struct CommentName {
+    const char* hash;   // the "#"
+    const char* word;   // the name
+    size_t length;      // its bytes
+    const char* after;  // what follows it and its blanks
+    GCharPtr written;   // the name in lower case, "-" as "_"
+};
+
+// False when the line is no comment or its "#" is followed by no name.
+bool commentName(const char* text, CommentName* name) {
+    name->hash = skipBlanks(text);
+    if (*name->hash != '#')
+        return false;
+    name->word = skipBlanks(name->hash + 1);
+    name->length = 0;
+    while (g_ascii_isalnum(name->word[name->length]) || name->word[name->length] == '_' ||
+           name->word[name->length] == '-')
+        ++name->length;
+    if (name->length == 0)
+        return false;
+    name->after = skipBlanks(name->word + name->length);
+    name->written.reset(g_ascii_strdown(name->word, static_cast<gssize>(name->length)));
+    g_strdelimit(name->written.get(), "-", '_');
+    return true;
+}
+
 // "#Title=", "# text=", "#script-end": a comment that reads like a directive but is none.
 // Returns the directive it resembles, or nullptr.
 const char* resembledDirective(const char* text) {
-    static const char* const kNames[] = {
-        "#title=",       "#text=",      "#progress=",   "#script_start_nowait", "#script_start_blocking",
-        "#script_start", "#script_end", "#Ostrel_Exit",
-    };
-    const char* p = skipBlanks(text);
-    if (*p != '#')
+    CommentName comment;
+    if (!commentName(text, &comment) ||
+        !(*comment.after == '=' || *comment.after == '\0' || *comment.after == '\r'))
         return nullptr;
-    const char* word = skipBlanks(p + 1);
-    size_t length = 0;
-    while (g_ascii_isalpha(word[length]) || word[length] == '_' || word[length] == '-')
-        ++length;
-    const char* after = skipBlanks(word + length);
-    if (length == 0 || !(*after == '=' || *after == '\0' || *after == '\r'))
-        return nullptr;
-    GCharPtr written(g_ascii_strdown(word, static_cast<gssize>(length)));
-    g_strdelimit(written.get(), "-", '_');
-    for (const char* name : kNames) {
+    for (const char* name : kDirectiveNames) {
         size_t nameLength = strcspn(name + 1, "=");
         bool takesValue = name[1 + nameLength] == '=';
-        if (nameLength != length || g_ascii_strncasecmp(written.get(), name + 1, length) != 0)
+        if (nameLength != comment.length ||
+            g_ascii_strncasecmp(comment.written.get(), name + 1, nameLength) != 0)
             continue;
-        if (takesValue && *after != '=')
+        if (takesValue && *comment.after != '=')
             return nullptr;
-        bool exact =
-            word == p + 1 && strncmp(word, name + 1, length) == 0 && (!takesValue || after == word + length);
+        bool exact = comment.word == comment.hash + 1 && strncmp(comment.word, name + 1, nameLength) == 0 &&
+                     (!takesValue || comment.after == comment.word + nameLength);
         return exact ? nullptr : name;
     }
     return nullptr;
@@ -162,32 +185,21 @@ int editDistance(const char* a, const char* b) {
 // on its line for the others). The directive meant, or nullptr. inBlock: only #script_end
 // counts, as the only directive read there.
 const char* nearMiss(const char* text, bool inBlock) {
-    static const char* const kNames[] = {
-        "#title=",       "#text=",      "#progress=",   "#script_start_nowait", "#script_start_blocking",
-        "#script_start", "#script_end", "#Ostrel_Exit",
-    };
-    const char* p = skipBlanks(text);
-    if (*p != '#')
+    CommentName comment;
+    if (!commentName(text, &comment))
         return nullptr;
-    const char* word = skipBlanks(p + 1);
-    size_t length = 0;
-    while (g_ascii_isalnum(word[length]) || word[length] == '_' || word[length] == '-')
-        ++length;
-    const char* after = skipBlanks(word + length);
-    bool value = *after == '=';
-    if (length == 0 || !(value || *after == '\0' || (*after == '\r' && after[1] == '\0')))
+    bool value = *comment.after == '=';
+    if (!(value || *comment.after == '\0' || (*comment.after == '\r' && comment.after[1] == '\0')))
         return nullptr;
-    GCharPtr written(g_ascii_strdown(word, static_cast<gssize>(length)));
-    g_strdelimit(written.get(), "-", '_');
     const char* meant = nullptr;
     int closest = 3;
-    for (const char* name : kNames) {
+    for (const char* name : kDirectiveNames) {
         size_t nameLength = strcspn(name + 1, "=");
         bool takesValue = name[1 + nameLength] == '=';
         if (takesValue != value || (inBlock && strcmp(name, kEnd) != 0))
             continue;
         GCharPtr directive(g_ascii_strdown(name + 1, static_cast<gssize>(nameLength)));
-        int distance = editDistance(written.get(), directive.get());
+        int distance = editDistance(comment.written.get(), directive.get());
         // Outside blocks a mere change of case or spacing has a finding of its own.
         if (distance < closest && (distance > 0 || inBlock)) {
             closest = distance;
