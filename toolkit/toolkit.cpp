@@ -22,13 +22,18 @@ struct Toolkit {
     int version;
     const char* choice;   // its value of OSTREL_TOOLKIT
     const char* library;  // its soname
+    const char* missing;  // the line for a window that asked for it and cannot have it
 };
 // In the order tried when no toolkit is asked for.
-const Toolkit kToolkits[] = {{2, "gtk2", "libgtk-x11-2.0.so.0"}, {3, "gtk3", "libgtk-3.so.0"}};
+const Toolkit kToolkits[] = {
+    {2, "gtk2", "libgtk-x11-2.0.so.0",
+     "Error:  A window with OSTREL_TOOLKIT=gtk2 needs GTK+ 2 (-s installs without one)\n"},
+    {3, "gtk3", "libgtk-3.so.0",
+     "Error:  A window with OSTREL_TOOLKIT=gtk3 needs GTK 3 (-s installs without one)\n"},
+};
 
-// The toolkit that $OSTREL_TOOLKIT asks for, or none.
-const Toolkit* asked() {
-    const char* choice = getenv("OSTREL_TOOLKIT");
+// The toolkit that $OSTREL_TOOLKIT, given as choice, asks for, or none.
+const Toolkit* asked(const char* choice) {
     for (const Toolkit& toolkit : kToolkits) {
         if (choice && strcmp(choice, toolkit.choice) == 0)
             return &toolkit;
@@ -57,7 +62,7 @@ int openToolkit() {
     if (m_nGtk)
         return m_nGtk;
     const char* choice = getenv("OSTREL_TOOLKIT");
-    const Toolkit* only = asked();
+    const Toolkit* only = asked(choice);
     if (choice && *choice && !only)
         g_print("Warning:  OSTREL_TOOLKIT=%s is neither gtk2 nor gtk3: ignored\n", choice);
     for (const Toolkit& toolkit : kToolkits) {
@@ -77,10 +82,6 @@ int openToolkit() {
 }
 
 const char* noToolkitMessage() {
-    const Toolkit* only = asked();
-    if (only && only->version == 2)
-        return "Error:  A window with OSTREL_TOOLKIT=gtk2 needs GTK+ 2 (-s installs without one)\n";
-    if (only)
-        return "Error:  A window with OSTREL_TOOLKIT=gtk3 needs GTK 3 (-s installs without one)\n";
-    return "Error:  A window needs GTK+ 2 or GTK 3 (-s installs without one)\n";
+    const Toolkit* only = asked(getenv("OSTREL_TOOLKIT"));
+    return only ? only->missing : "Error:  A window needs GTK+ 2 or GTK 3 (-s installs without one)\n";
 }
