@@ -71,6 +71,8 @@ struct ShellView {
 // Fills view with the text that bash gets for a block that is not empty.
 void buildView(const Block& block, ShellView* view);
 void releaseView(ShellView* view);
+// The script line of a line of the view (from 1); past its end, the script line of its last.
+int scriptLineOf(const ShellView& view, gint64 viewLine);
 // The outer shell's findings for a block that is not empty. assigned: the names that the
 // script's blocks set (g_strdup'd keys), or nullptr when some block could not be parsed.
 void checkOuterShell(const Script& script, const Block& block, GHashTable* assigned);

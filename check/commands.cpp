@@ -479,9 +479,7 @@ void finding(Walker* walker, gint64 viewLine, Severity severity, const char* for
     va_end(arguments);
     if (g_hash_table_lookup(walker->misread, GINT_TO_POINTER(static_cast<int>(viewLine))))
         return;
-    const GArray* lines = walker->view->lines;
-    guint index = viewLine > 0 ? static_cast<guint>(viewLine - 1) : 0;
-    int line = g_array_index(lines, int, index < lines->len ? index : lines->len - 1);
+    int line = scriptLineOf(*walker->view, viewLine);
     char* key = g_strdup_printf("%d:%s", line, message.get());
     if (g_hash_table_lookup(walker->reported, key)) {
         g_free(key);

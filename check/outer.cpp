@@ -383,6 +383,11 @@ void releaseView(ShellView* view) {
     view->lines = nullptr;
 }
 
+int scriptLineOf(const ShellView& view, gint64 viewLine) {
+    guint index = viewLine > 0 ? static_cast<guint>(viewLine - 1) : 0;
+    return g_array_index(view.lines, int, index < view.lines->len ? index : view.lines->len - 1);
+}
+
 void buildView(const Block& block, ShellView* view) {
     view->text = g_string_new(nullptr);
     view->lines = g_array_new(FALSE, FALSE, sizeof(int));

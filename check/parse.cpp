@@ -91,9 +91,8 @@ JsonParser* parseBlock(const Script& script, const Block& block, const ShellView
         const char* named = strstr(message.get(), ">:");
         const char* rest = nullptr;
         int viewLine = placeOf(named ? named + 2 : message.get(), &rest);
-        guint index = viewLine > 0 ? static_cast<guint>(viewLine - 1) : 0;
-        int line =
-            viewLine > 0 && index < view.lines->len ? g_array_index(view.lines, int, index) : block.open;
+        bool inView = viewLine > 0 && static_cast<guint>(viewLine) <= view.lines->len;
+        int line = inView ? scriptLineOf(view, viewLine) : block.open;
         report(script.path, line, Severity::Note,
                "the block's commands were not checked: the bash parser cannot read it (%s)",
                viewLine > 0 ? rest : message.get());

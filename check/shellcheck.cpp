@@ -45,9 +45,7 @@ void reportOutput(const Script& script, const ShellView& view, const char* file,
         const char* message = colon + 1 + strspn(colon + 1, " ");
         if (noise(message))
             continue;
-        guint index = static_cast<guint>(number - 1);
-        int scriptLine =
-            g_array_index(view.lines, int, index < view.lines->len ? index : view.lines->len - 1);
+        int scriptLine = scriptLineOf(view, number);
         Severity level = strncmp(severity, "error:", 6) == 0     ? Severity::Error
                          : strncmp(severity, "warning:", 8) == 0 ? Severity::Warning
                                                                  : Severity::Note;
