@@ -56,6 +56,27 @@ guint lengthOf(JsonArray* array) {
     return array ? json_array_get_length(array) : 0;
 }
 
+// Calls visit(key, child) for each object below the node: its object members and the objects
+// of its array members, in order.
+template <typename Visit>
+void eachChild(JsonObject* node, Visit visit) {  // NOLINT(misc-no-recursion)
+    GList* members = json_object_get_members(node);
+    for (GList* member = members; member; member = member->next) {
+        const char* key = static_cast<const char*>(member->data);
+        JsonNode* value = json_object_get_member(node, key);
+        if (JSON_NODE_HOLDS_OBJECT(value)) {
+            visit(key, json_node_get_object(value));
+        } else if (JSON_NODE_HOLDS_ARRAY(value)) {
+            JsonArray* array = json_node_get_array(value);
+            for (guint i = 0; i < lengthOf(array); ++i) {
+                if (JsonObject* element = elementAt(array, i))
+                    visit(key, element);
+            }
+        }
+    }
+    g_list_free(members);
+}
+
 // The value of a word written without expansions ("-n", 'a b', "x"), or nullptr. Caller g_frees.
 char* literalWord(JsonObject* word) {
     GString* value = g_string_new(nullptr);
@@ -537,15 +558,8 @@ void walkArray(Walker* walker, JsonArray* array, Context context) {  // NOLINT(m
 
 // Every member of a node that is not a command of its own: words, conditions, loop bodies.
 void walkMembers(Walker* walker, JsonObject* node, Context context) {  // NOLINT(misc-no-recursion)
-    GList* members = json_object_get_members(node);
-    for (GList* member = members; member; member = member->next) {
-        JsonNode* value = json_object_get_member(node, static_cast<const char*>(member->data));
-        if (JSON_NODE_HOLDS_OBJECT(value))
-            walkNode(walker, json_node_get_object(value), context);
-        else if (JSON_NODE_HOLDS_ARRAY(value))
-            walkArray(walker, json_node_get_array(value), context);
-    }
-    g_list_free(members);
+    // NOLINTNEXTLINE(misc-no-recursion)
+    eachChild(node, [&](const char*, JsonObject* child) { walkNode(walker, child, context); });
 }
 
 // Whether a pipeline's left side writes over a long time, so that chunks would show: it runs
@@ -566,20 +580,8 @@ bool slowSource(JsonObject* node) {  // NOLINT(misc-no-recursion)
             return true;
     }
     bool slow = false;
-    GList* members = json_object_get_members(node);
-    for (GList* member = members; member && !slow; member = member->next) {
-        JsonNode* value = json_object_get_member(node, static_cast<const char*>(member->data));
-        if (JSON_NODE_HOLDS_OBJECT(value)) {
-            slow = slowSource(json_node_get_object(value));
-        } else if (JSON_NODE_HOLDS_ARRAY(value)) {
-            JsonArray* array = json_node_get_array(value);
-            for (guint i = 0; i < lengthOf(array) && !slow; ++i) {
-                JsonObject* element = elementAt(array, i);
-                slow = element && slowSource(element);
-            }
-        }
-    }
-    g_list_free(members);
+    // NOLINTNEXTLINE(misc-no-recursion)
+    eachChild(node, [&](const char*, JsonObject* child) { slow = slow || slowSource(child); });
     return slow;
 }
 
@@ -896,33 +898,18 @@ void surveyComments(Walker* walker, JsonArray* comments) {
 void survey(Walker* walker, JsonObject* node);  // NOLINT(misc-no-recursion)
 
 void surveyMembers(Walker* walker, JsonObject* node) {  // NOLINT(misc-no-recursion)
-    GList* members = json_object_get_members(node);
-    for (GList* member = members; member; member = member->next) {
-        const char* key = static_cast<const char*>(member->data);
-        JsonNode* value = json_object_get_member(node, key);
-        if (JSON_NODE_HOLDS_OBJECT(value)) {
-            survey(walker, json_node_get_object(value));
-        } else if (JSON_NODE_HOLDS_ARRAY(value)) {
-            JsonArray* array = json_node_get_array(value);
-            bool redirs = strcmp(key, "Redirs") == 0;
-            if (strcmp(key, "Comments") == 0)
-                surveyComments(walker, array);
-            for (guint i = 0; i < lengthOf(array); ++i) {
-                JsonObject* element = elementAt(array, i);
-                if (!element)
-                    continue;
-                const char* op = redirs ? operatorAt(walker, element) : "";
-                if (g_str_has_prefix(op, "<<") && !g_str_has_prefix(op, "<<<")) {
-                    // The body starts on the line after the operator and ends before the delimiter.
-                    gint64 opLine = position(element, "OpPos", "Line");
-                    JsonObject* body = objectAt(element, "Hdoc");
-                    markOpen(walker, opLine, body ? position(body, "End", "Line") : opLine + 1);
-                }
-                survey(walker, element);
-            }
+    surveyComments(walker, arrayAt(node, "Comments"));
+    // NOLINTNEXTLINE(misc-no-recursion)
+    eachChild(node, [&](const char* key, JsonObject* child) {
+        const char* op = strcmp(key, "Redirs") == 0 ? operatorAt(walker, child) : "";
+        if (g_str_has_prefix(op, "<<") && !g_str_has_prefix(op, "<<<")) {
+            // The body starts on the line after the operator and ends before the delimiter.
+            gint64 opLine = position(child, "OpPos", "Line");
+            JsonObject* body = objectAt(child, "Hdoc");
+            markOpen(walker, opLine, body ? position(body, "End", "Line") : opLine + 1);
         }
-    }
-    g_list_free(members);
+        survey(walker, child);
+    });
 }
 
 void survey(Walker* walker, JsonObject* node) {  // NOLINT(misc-no-recursion)
