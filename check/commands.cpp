@@ -140,6 +140,11 @@ bool isOption(const char* word) {
     return word[0] == '-' && word[1];
 }
 
+// sudo's short options that take an argument.
+const char kSudoWithArgument[] = "ugpCUrtDRT";
+// The long options that make sed print only what its program asks for.
+const char* const kSedQuiet[] = {"--quiet", "--silent", nullptr};
+
 // A short option cluster ("-qs", "-n5") that holds one of letters before any letter of
 // withArgument ends it.
 bool clusterHas(const char* word, const char* letters, const char* withArgument) {
@@ -311,7 +316,7 @@ const char* askingManager(const Words& words) {
 bool asksOnTerminal(const Words& words) {
     static const char* const kNoAsking[] = {"--non-interactive", "--askpass", "--stdin", nullptr};
     static const char* const kNothingToRun[] = {"-k", "-K", "-h", "-V", "--help", "--version", nullptr};
-    if (strcmp(wordAt(words, 0), "sudo") != 0 || hasOption(words, "nAS", "ugpCUrtDRT", kNoAsking))
+    if (strcmp(wordAt(words, 0), "sudo") != 0 || hasOption(words, "nAS", kSudoWithArgument, kNoAsking))
         return false;
     return !(countOf(words) == 2 && isOneOf(wordAt(words, 1), kNothingToRun));
 }
@@ -368,7 +373,6 @@ bool printsNothing(const Words& words) {
     static const char* const kGrepQuiet[] = {
         "--quiet", "--silent", "--count", "--files-with-matches", "--files-without-match", nullptr};
     static const char* const kInPlace[] = {"--in-place", nullptr};
-    static const char* const kSilent[] = {"--quiet", "--silent", nullptr};
     static const char* const kNone[] = {nullptr};
     static const char* const kGreps[] = {"grep", "egrep", "fgrep", nullptr};
     static const char* const kAwks[] = {"awk", "gawk", "mawk", nullptr};
@@ -379,7 +383,7 @@ bool printsNothing(const Words& words) {
         if (hasOption(words, "i", "efl", kInPlace))
             return true;
         const char* program = programOf(words, 'e', "fl", !hasOption(words, "e", "fl", kNone));
-        return hasOption(words, "n", "efl", kSilent) && program && !strpbrk(program, "pPwWlr=");
+        return hasOption(words, "n", "efl", kSedQuiet) && program && !strpbrk(program, "pPwWlr=");
     }
     if (isOneOf(name, kAwks)) {
         const char* program = programOf(words, '\0', "fvF", true);
@@ -405,7 +409,6 @@ bool printsToStdout(const Words& words) {
     static const char* const kFindQuiet[] = {"-delete", "-fprint", "-fprint0", "-fprintf", "-fls", nullptr};
     static const char* const kFindPrinting[] = {"-print",   "-print0", "-printf", "-ls",  "-exec",
                                                 "-execdir", "-ok",     "-okdir",  nullptr};
-    static const char* const kSilent[] = {"--quiet", "--silent", nullptr};
     const char* name = wordAt(words, 0);
     bool findQuiet = false;
     bool findPrinting = false;
@@ -414,15 +417,33 @@ bool printsToStdout(const Words& words) {
         findPrinting |= isOneOf(wordAt(words, k), kFindPrinting);
     }
     if (printsNothing(words) || (findQuiet && !findPrinting) ||
-        (strcmp(name, "sed") == 0 && hasOption(words, "n", "efl", kSilent)))
+        (strcmp(name, "sed") == 0 && hasOption(words, "n", "efl", kSedQuiet)))
         return false;
     return isOneOf(name, kPrinters) || verbose(words);
 }
+
+// Wrappers whose options may take an argument, and the operands before the command they run.
+struct Wrapper {
+    const char* name;
+    const char* withArgument;  // short options whose argument may be the next word
+    guint operands;            // timeout DURATION COMMAND
+};
+const Wrapper kWrappers[] = {
+    {"sudo", kSudoWithArgument, 0},
+    {"nice", "n", 0},
+    {"stdbuf", "ioe", 0},
+    {"timeout", "sk", 1},
+};
 
 // Wrappers that run the command after their own options: the checks look at that command.
 guint skipWrappers(const Words& words) {
     static const char* const kPlain[] = {"command", "builtin", "exec", "nohup", nullptr};
     const char* name = wordAt(words, 0);
+    const Wrapper* wrapper = nullptr;
+    for (const Wrapper& known : kWrappers) {
+        if (strcmp(name, known.name) == 0)
+            wrapper = &known;
+    }
     guint k = 1;
     if (isOneOf(name, kPlain)) {
         while (k < countOf(words) && isOption(wordAt(words, k))) {
@@ -434,19 +455,13 @@ guint skipWrappers(const Words& words) {
     } else if (strcmp(name, "env") == 0) {
         while (k < countOf(words) && (isOption(wordAt(words, k)) || strchr(wordAt(words, k), '=')))
             ++k;
-    } else if (strcmp(name, "sudo") == 0 || strcmp(name, "nice") == 0 || strcmp(name, "stdbuf") == 0 ||
-               strcmp(name, "timeout") == 0) {
-        const char* withArgument = strcmp(name, "sudo") == 0      ? "ugpCUrtDRT"
-                                   : strcmp(name, "nice") == 0    ? "n"
-                                   : strcmp(name, "timeout") == 0 ? "sk"
-                                                                  : "ioe";
+    } else if (wrapper) {
         while (k < countOf(words) && isOption(wordAt(words, k))) {
             const char* word = wordAt(words, k);
-            bool separate = word[1] != '-' && word[2] == '\0' && strchr(withArgument, word[1]);
+            bool separate = word[1] != '-' && word[2] == '\0' && strchr(wrapper->withArgument, word[1]);
             k += separate ? 2 : 1;
         }
-        // timeout DURATION COMMAND
-        k += strcmp(name, "timeout") == 0 ? 1 : 0;
+        k += wrapper->operands;
     } else {
         return 0;
     }
