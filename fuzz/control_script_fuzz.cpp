@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,27 +16,12 @@
 
 namespace {
 
-// The text of each directive; which of them decides a line is the parser's to say.
-const char* textOf(Directive directive) {
-    switch (directive) {
-        case Directive::Title:
-            return "#title=";
-        case Directive::Text:
-            return "#text=";
-        case Directive::Progress:
-            return "#progress=";
-        case Directive::ScriptStart:
-            return "#script_start";
-        case Directive::Exit:
-            return "#Ostrel_Exit";
-        case Directive::None:
-            break;
-    }
-    return nullptr;
-}
+constexpr size_t kCount = std::size(kDirectives);
 
-const Directive kDirectives[] = {Directive::Title, Directive::Text, Directive::Progress,
-                                 Directive::ScriptStart, Directive::Exit};
+// The directive's place in the table.
+size_t indexOf(Directive directive) {
+    return static_cast<size_t>(directiveWord(directive) - kDirectives);
+}
 
 // The line with every occurrence of a directive's text made harmless.
 std::string without(const std::string& line, const char* text) {
@@ -47,29 +33,30 @@ std::string without(const std::string& line, const char* text) {
 
 // Which directive has been seen to beat which, over every input of this run: a precedence
 // must never be seen both ways.
-bool beats[5][5];
+bool beats[kCount][kCount];
 
 // The decision depends only on which directives a line holds, the way a fixed order of
 // precedence does: other directives in the line change nothing, and without the deciding one
 // another of those present decides (or none, when it was alone).
 void checkDecision(const std::string& line, const ControlLine& parsed) {
     std::vector<Directive> present;
-    for (Directive directive : kDirectives) {
-        if (line.find(textOf(directive)) != std::string::npos)
-            present.push_back(directive);
+    for (const DirectiveWord& word : kDirectives) {
+        if (line.find(word.text) != std::string::npos)
+            present.push_back(word.directive);
     }
     if (parsed.directive == Directive::None) {
         REQUIRE(present.empty());
         return;
     }
-    const char* decider = textOf(parsed.directive);
+    const char* decider = directiveWord(parsed.directive)->text;
     REQUIRE(line.find(decider) != std::string::npos);
-    int winner = static_cast<int>(parsed.directive) - 1;
+    size_t winner = indexOf(parsed.directive);
     for (Directive other : present) {
         if (other == parsed.directive)
             continue;
-        REQUIRE(parseControlLine(without(line, textOf(other)).c_str()).directive == parsed.directive);
-        int loser = static_cast<int>(other) - 1;
+        REQUIRE(parseControlLine(without(line, directiveWord(other)->text).c_str()).directive ==
+                parsed.directive);
+        size_t loser = indexOf(other);
         beats[winner][loser] = true;
         REQUIRE(!beats[loser][winner]);
     }
@@ -102,7 +89,7 @@ void checkBlock(char** cursor, const char* end) {
     }
     // Empty lines are dropped and the closing line is not part of the block.
     REQUIRE(strstr(text.get(), "\n\n") == nullptr);
-    REQUIRE(strstr(text.get(), "#script_end") == nullptr);
+    REQUIRE(strstr(text.get(), kScriptEnd) == nullptr);
     // Every kept line is a whole line of the script, in order.
     if (length != 0) {
         const char* from = before;
@@ -142,9 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         ControlLine parsed = parseControlLine(line.get());
         checkDecision(line.get(), parsed);
-        if (parsed.directive != Directive::None && parsed.directive != Directive::ScriptStart &&
-            parsed.directive != Directive::Exit)
-            checkValue(line.get(), parsed, textOf(parsed.directive));
+        const DirectiveWord* word = directiveWord(parsed.directive);
+        if (word && word->hasValue)
+            checkValue(line.get(), parsed, word->text);
         else
             REQUIRE(parsed.value == nullptr);
         switch (parsed.directive) {
@@ -154,11 +141,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case Directive::ScriptStart: {
-                BlockMode mode = blockMode(line.get());
-                bool blocking = strstr(line.get(), "#script_start_blocking") != nullptr;
-                bool noWait = strstr(line.get(), "#script_start_nowait") != nullptr;
-                REQUIRE((mode == BlockMode::Blocking) == blocking);
-                REQUIRE((mode == BlockMode::NoWait) == (!blocking && noWait));
+                // The first kind of block the line names decides, as for the directives.
+                BlockMode expected = BlockMode::Async;
+                for (auto kind = std::rbegin(kBlockKinds); kind != std::rend(kBlockKinds); ++kind) {
+                    if (strstr(line.get(), kind->text))
+                        expected = kind->mode;
+                }
+                REQUIRE(blockMode(line.get()) == expected);
                 checkBlock(&cursor, end);
                 break;
             }
@@ -167,6 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 return 0;
             case Directive::Title:
             case Directive::Text:
+            case Directive::StopOnFailure:
             case Directive::None:
                 break;
         }

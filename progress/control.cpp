@@ -7,36 +7,27 @@
 
 #include "buffers/buffers.h"
 
-namespace {
-
-struct Rule {
-    const char* text;
-    Directive directive;
-    bool hasValue;
-};
-
-// The order in which a line is tested: the first directive found decides.
-const Rule rules[] = {
-    {"#title=", Directive::Title, true},       {"#text=", Directive::Text, true},
-    {"#progress=", Directive::Progress, true}, {"#script_start", Directive::ScriptStart, false},
-    {"#Ostrel_Exit", Directive::Exit, false},
-};
-
-}  // namespace
+const DirectiveWord* directiveWord(Directive directive) {
+    for (const DirectiveWord& word : kDirectives) {
+        if (word.directive == directive)
+            return &word;
+    }
+    return nullptr;
+}
 
 ControlLine parseControlLine(const char* line) {
-    for (const Rule& rule : rules) {
-        if (const char* found = strstr(line, rule.text))
-            return {rule.directive, rule.hasValue ? found + strlen(rule.text) : nullptr};
+    for (const DirectiveWord& word : kDirectives) {
+        if (const char* found = strstr(line, word.text))
+            return {word.directive, word.hasValue ? found + strlen(word.text) : nullptr};
     }
     return {Directive::None, nullptr};
 }
 
 BlockMode blockMode(const char* line) {
-    if (strstr(line, "#script_start_blocking"))
-        return BlockMode::Blocking;
-    if (strstr(line, "#script_start_nowait"))
-        return BlockMode::NoWait;
+    for (const BlockKind& kind : kBlockKinds) {
+        if (strstr(line, kind.text))
+            return kind.mode;
+    }
     return BlockMode::Async;
 }
 
@@ -54,7 +45,7 @@ char* collectBlock(char** cursor, size_t* length) {
     GString* text = g_string_new(nullptr);
     size_t lineLength = 0;
     while (char* line = getLine(cursor, &lineLength)) {
-        bool end = strstr(line, "#script_end") != nullptr;
+        bool end = strstr(line, kScriptEnd) != nullptr;
         if (!end && lineLength != 0) {
             g_string_append_c(text, '\n');
             g_string_append_len(text, line, static_cast<gssize>(lineLength));

@@ -3,17 +3,51 @@
 
 #include <stddef.h>
 
-enum class Directive { None, Title, Text, Progress, ScriptStart, Exit };
+enum class Directive { None, Title, Text, Progress, ScriptStart, Exit, StopOnFailure };
+
+enum class BlockMode { Async, NoWait, Blocking };
+
+// One directive of the control script, as an author writes it.
+struct DirectiveWord {
+    const char* text;  // e.g. "#title="
+    Directive directive;
+    bool hasValue;    // the rest of the line after it is its value
+    bool fromOutput;  // also applied from an asynchronous block's output line that begins with it
+};
+
+// Every directive, in the order a line is tested for them: the first found decides. The
+// interpreter, the checker and the fuzz targets all read this table: a new directive is a row.
+inline constexpr DirectiveWord kDirectives[] = {
+    {"#title=", Directive::Title, true, true},
+    {"#text=", Directive::Text, true, true},
+    {"#progress=", Directive::Progress, true, true},
+    {"#script_start", Directive::ScriptStart, false, false},
+    {"#Ostrel_Exit", Directive::Exit, false, false},
+    // After the others, so that a line holding an older directive keeps its meaning.
+    {"#stop_on_failure=", Directive::StopOnFailure, true, false},
+};
+
+// The words of a "#script_start" line that choose how its block runs, in the order tested.
+struct BlockKind {
+    const char* text;
+    BlockMode mode;
+};
+inline constexpr BlockKind kBlockKinds[] = {
+    {"#script_start_blocking", BlockMode::Blocking},
+    {"#script_start_nowait", BlockMode::NoWait},
+};
+
+// Closes the open block, wherever it stands in a line.
+inline constexpr char kScriptEnd[] = "#script_end";
 
 struct ControlLine {
     Directive directive;
     const char* value;  // points into the line: the rest of it after the directive, or nullptr
 };
 
-enum class BlockMode { Async, NoWait, Blocking };
-
-// The directive that decides a line (the first found of "#title=", "#text=", "#progress=",
-// "#script_start", "#Ostrel_Exit") and its value.
+// The directive's row of kDirectives; nullptr for Directive::None.
+const DirectiveWord* directiveWord(Directive directive);
+// The directive that decides a line, the first of kDirectives found in it, and its value.
 ControlLine parseControlLine(const char* line);
 // How the block opened by a "#script_start" line is run.
 BlockMode blockMode(const char* line);

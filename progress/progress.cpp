@@ -63,6 +63,7 @@ gboolean progress_timeout(gpointer data) {
                 // destroy releases the record: nothing below may touch it.
                 destroy(nullptr, record);
                 return FALSE;
+            case Directive::StopOnFailure:
             case Directive::None:
                 break;
         }

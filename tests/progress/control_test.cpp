@@ -27,6 +27,8 @@ const char* nameOf(Directive directive) {
             return "ScriptStart";
         case Directive::Exit:
             return "Exit";
+        case Directive::StopOnFailure:
+            return "StopOnFailure";
     }
     return "?";
 }
@@ -56,6 +58,9 @@ TEST(ControlLine, FindsTheFirstDirectiveInTestOrderAndTakesTheRestOfTheLineAsVal
         {"#script_start #Ostrel_Exit", Directive::ScriptStart, nullptr},
         {"#title=Bye #Ostrel_Exit", Directive::Title, "Bye #Ostrel_Exit"},
         {"#Ostrel_Exit", Directive::Exit, nullptr},
+        {"#stop_on_failure=Disk full", Directive::StopOnFailure, "Disk full"},
+        {"#stop_on_failure=#text=T", Directive::Text, "T"},
+        {"#stop_on_failure=#Ostrel_Exit", Directive::Exit, nullptr},
         {"  #Ostrel_Exit now", Directive::Exit, nullptr},
         {"#script_end", Directive::None, nullptr},
         {"#TITLE=upper case", Directive::None, nullptr},
