@@ -1,6 +1,8 @@
 // The progress window and the timer that applies the control script to it, one line a tick.
 #include "progress/progress.h"
 
+#include <string.h>
+
 #include <initializer_list>
 
 #include "buffers/buffers.h"
@@ -11,10 +13,34 @@
 
 namespace {
 
-gboolean progress_timeout(gpointer data);
+// The property the window changes on itself after a block that held the loop up: the X
+// server reports the change after every event that came before it.
+GdkAtom caughtUpAtom() {
+    return gdk_atom_intern("_OSTREL_CAUGHT_UP", FALSE);
+}
 
-guint startInterpreter(ProgressState* record) {
-    return g_timeout_add(50, progress_timeout, record);
+// Only an X server hands the marker back among the other events, in order.
+bool onX11(GtkWidget* window) {
+    const char* type = G_OBJECT_TYPE_NAME(gtk_widget_get_display(window));
+    return strcmp(type, "GdkDisplayX11") == 0 || strcmp(type, "GdkX11Display") == 0;
+}
+
+// What the user did while a block held the loop up, a close among it, waits in the toolkit's
+// events, which it hands out one per loop iteration. The next line is read only once all of
+// them have been handled: when the marker sent now comes back.
+void awaitEventsBefore(ProgressState* record) {
+    if (!onX11(record->window))
+        return;
+    static const guchar kMarker[] = {1};
+    gdk_property_change(gtk_widget_get_window(record->window), caughtUpAtom(), caughtUpAtom(), 8,
+                        GDK_PROP_MODE_REPLACE, kMarker, 1);
+    record->catchingUp = 1;
+}
+
+gboolean caughtUp(GtkWidget*, GdkEventProperty* event, gpointer data) {
+    if (event->atom == caughtUpAtom())
+        static_cast<ProgressState*>(data)->catchingUp = 0;
+    return FALSE;
 }
 
 // Collects and starts the block that the line opens; true when its shell ran to its end here,
@@ -35,7 +61,7 @@ bool runBlock(ProgressState* record, const char* openingLine) {
 
 gboolean progress_timeout(gpointer data) {
     auto* record = static_cast<ProgressState*>(data);
-    if (record->running)
+    if (record->running || record->catchingUp)
         return TRUE;
     bool heldUp = false;
     size_t length = 0;
@@ -58,6 +84,8 @@ gboolean progress_timeout(gpointer data) {
                 break;
             case Directive::ScriptStart:
                 heldUp = runBlock(record, line.get());
+                if (heldUp)
+                    awaitEventsBefore(record);
                 break;
             case Directive::Exit:
                 // destroy releases the record: nothing below may touch it.
@@ -71,12 +99,12 @@ gboolean progress_timeout(gpointer data) {
     // A block still running is the installation's last step, not its end: "OK" waits until
     // the output monitor has shown its last line and let the interpreter go on.
     if (record->running || !scriptFinished(m_pBufferIndex, m_pBuffer, m_nBuffer)) {
-        if (!heldUp)
+        if (!heldUp || record->catchingUp)
             return TRUE;
-        // What the user did while the shell held the loop up, a close among it, now waits in
-        // the toolkit's events: the next line is read a whole interval from now, by which time
-        // the loop has handled them. The timer would otherwise be overdue at once.
-        record->timer = startInterpreter(record);
+        // No marker comes back without an X server: the next line is read a whole interval
+        // from now, by when the loop has most likely handled those events; the timer as it is
+        // would be overdue at once.
+        record->timer = g_timeout_add(50, progress_timeout, record);
         return FALSE;
     }
     show_finished(record);
@@ -105,6 +133,8 @@ ProgressState* create_progress() {
     gtk_container_set_border_width(GTK_CONTAINER(window), 0);
     load_icon();
     g_signal_connect(window, "destroy", G_CALLBACK(destroy), record);
+    gtk_widget_add_events(window, GDK_PROPERTY_CHANGE_MASK);
+    g_signal_connect(window, "property-notify-event", G_CALLBACK(caughtUp), record);
 
     GtkWidget* box = gtk_vbox_new(FALSE, 5);
     gtk_container_set_border_width(GTK_CONTAINER(box), 10);
@@ -136,7 +166,7 @@ ProgressState* create_progress() {
     gtk_widget_set_can_default(record->button, TRUE);
     gtk_widget_grab_default(record->button);
 
-    record->timer = startInterpreter(record);
+    record->timer = g_timeout_add(50, progress_timeout, record);
 
     for (GtkWidget* widget : {box, upper, record->bar, lower, record->label, window})
         gtk_widget_show(widget);

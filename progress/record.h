@@ -21,4 +21,5 @@ struct ProgressState {
     guint outputTimer;  // the output monitor's timeout, 0 once it has stopped
     int noWait;         // the open block came from a "#script_start_nowait" line
     struct timeval lastOutput;
+    int catchingUp;  // the toolkit still holds events from before the end of the last block
 };

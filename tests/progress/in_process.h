@@ -67,6 +67,16 @@ protected:
 
     // One tick of the interpreter, as the main loop would run it.
     gboolean tick() { return fireSource(record->timer); }
+    // Lets the toolkit hand out the events from before the end of a block that held the loop
+    // up, after which the interpreter reads on.
+    void catchUp() {
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                processEvents();
+                return !record->catchingUp;
+            },
+            10));
+    }
     // One tick of the output monitor.
     gboolean monitorTick() { return fireSource(record->outputTimer); }
 

@@ -132,6 +132,7 @@ TEST_F(Interpreter, RunsANoWaitBlockToItsEndPrintingNothing) {
     EXPECT_EQ(0u, record->outputTimer);
     EXPECT_EQ(" ", labelText());
     EXPECT_EQ("#title=Next\n", unread());
+    catchUp();
     EXPECT_FALSE(tick());
     EXPECT_EQ("Next", title());
 }
@@ -151,6 +152,7 @@ TEST_F(Interpreter, EndsABlockAtAnyLineHoldingTheEndMarkerAndLeavesTheRestOutsid
     EXPECT_FALSE(fileExists(dir / "b"));
     EXPECT_EQ("touch c\n#script_end\n#title=Next\n", unread());
     // Outside a block neither the shell line nor the stray end marker does anything.
+    catchUp();
     EXPECT_TRUE(tick());
     EXPECT_TRUE(tick());
     EXPECT_FALSE(fileExists(dir / "c"));

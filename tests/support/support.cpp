@@ -546,7 +546,8 @@ void requestClose(WindowId window) {
     event.xclient.data.l[0] = static_cast<long>(atom("WM_DELETE_WINDOW"));
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(display(), window, False, NoEventMask, &event);
-    XFlush(display());
+    // Once this returns the server has queued the close for the program.
+    XSync(display(), False);
 }
 
 void floodWithEvents(WindowId window, int count) {
