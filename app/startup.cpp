@@ -1,10 +1,15 @@
 // The option scan, the choice between silent and interactive mode, and the exit status.
+#include <fcntl.h>
 #include <glib.h>
+#include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "app/app.h"
 #include "buffers/buffers.h"
+#include "buffers/owned.h"
 #include "eula/eula.h"
+#include "progress/control.h"
 #include "progress/progress.h"
 #include "shell/shell.h"
 #include "toolkit/toolkit.h"
@@ -37,7 +42,57 @@ int runInteractive(int* argc, char*** argv) {
     }
     create_progress();
     gtk_main();
-    return 0;
+    return m_nStatus;
+}
+
+// The text that bash last wrote to fd for a "#stop_on_failure=" line, or nullptr when it wrote
+// none. Caller g_frees.
+char* lastStopText(int fd) {
+    GString* texts = g_string_new(nullptr);
+    char chunk[4096];
+    lseek(fd, 0, SEEK_SET);
+    for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;)
+        g_string_append_len(texts, chunk, got);
+    if (texts->len == 0) {
+        g_string_free(texts, TRUE);
+        return nullptr;
+    }
+    // Each text ends in a line feed.
+    g_string_truncate(texts, texts->len - 1);
+    const char* last = strrchr(texts->str, '\n');
+    char* text = g_strdup(last ? last + 1 : texts->str);
+    g_string_free(texts, TRUE);
+    return text;
+}
+
+// The whole control script as one bash script. After "#stop_on_failure=" a failing block ends
+// it: its text goes to standard error and its status is the program's.
+int runSilent() {
+    // Where bash writes the text of each such line it reaches: an unlinked file that it
+    // inherits, which no number of them can fill, unlike a pipe that nobody reads meanwhile.
+    char* name = nullptr;
+    int fd = g_file_open_tmp("ostrel-XXXXXX", &name, nullptr);
+    if (name)
+        unlink(name);
+    g_free(name);
+    GCharPtr script(fd >= 0 ? silentScript(m_pBuffer, fd) : nullptr);
+    if (!script) {
+        if (fd >= 0)
+            close(fd);
+        BashBlocking(m_pBuffer, m_nBuffer);
+        return 0;
+    }
+    fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) & ~FD_CLOEXEC);
+    int status = 0;
+    BashBlocking(script.get(), strlen(script.get()), &status);
+    GCharPtr text(lastStopText(fd));
+    close(fd);
+    if (!text || status == 0)
+        return 0;
+    fputs(text.get(), stderr);
+    fputc('\n', stderr);
+    fflush(stderr);
+    return status;
 }
 
 }  // namespace
@@ -70,13 +125,11 @@ int startup(int argc, char** argv) {
     }
     m_pBufferIndex = m_pBuffer;
 
-    int status = 0;
-    if (m_bsilent) {
-        // Waits for the shell, and the script's output reaches ours unchanged.
-        BashBlocking(m_pBuffer, m_nBuffer);
-    } else {
-        status = runInteractive(&argc, &argv);
-    }
+    // What every block may ask: how it is run, and (once accepted) the licence's language.
+    g_setenv("OSTREL_MODE", m_bsilent ? "silent" : "window", TRUE);
+    g_unsetenv("OSTREL_LANGUAGE");
+    // Silent mode waits for the shell, and the script's output reaches ours unchanged.
+    int status = m_bsilent ? runSilent() : runInteractive(&argc, &argv);
     releaseScript();
     return status;
 }

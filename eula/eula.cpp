@@ -23,6 +23,9 @@ const gunichar cp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
+// The chooser's name of the licence on view, told to the blocks once it is accepted.
+char* shownLanguage = nullptr;
+
 void showLicence(GtkWidget* textView) {
     GCharPtr text(licenceText(m_pBufferEULA));
     gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(textView)), text.get(), -1);
@@ -45,12 +48,16 @@ void selectEULA(GtkWidget* chooser, gpointer textView) {
         return;
     g_print("Display EULA: %s\n", name.get());
     GCharPtr path(g_strdup_printf("%s/%s", "./eula", name.get()));
-    if (readEULA(path.get()))
+    if (readEULA(path.get())) {
         showLicence(static_cast<GtkWidget*>(textView));
+        g_free(shownLanguage);
+        shownLanguage = name.release();
+    }
 }
 
 void acceptEULA(GtkWidget*, gpointer dialog) {
     m_beula = 1;
+    g_setenv("OSTREL_LANGUAGE", shownLanguage, TRUE);
     // GTK 3 hides the children with their window.
     if (m_nGtk == 3)
         gtk_widget_hide(static_cast<GtkWidget*>(dialog));
@@ -124,6 +131,9 @@ GtkWidget* create_eula() {
 
     gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(textView), GTK_WRAP_WORD);
     gtk_text_view_set_editable(GTK_TEXT_VIEW(textView), FALSE);
+    // What start-up loaded: "./eula/English", whether or not the chooser lists it.
+    g_free(shownLanguage);
+    shownLanguage = g_strdup("English");
     showLicence(textView);
 
     gtk_widget_set_can_default(button, TRUE);

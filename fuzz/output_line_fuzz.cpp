@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string joined;
     size_t offset = 0;
     char line[kOutputLineSize];
-    while (readOutputLine(stream, line)) {
+    for (size_t got; (got = readOutputPiece(stream, line, 0)) != 0;) {
+        blankLineEnds(line);
         REQUIRE(offset < size);
         // The bytes this read took: up to and including a line feed, at most the limit.
         size_t taken = 0;
@@ -40,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         bool atLineFeed = input[offset + taken - 1] == '\n';
         REQUIRE(atLineFeed || taken == limit || offset + taken == size);
+        REQUIRE(got == taken);
 
         size_t piece = strnlen(line, kOutputLineSize);
         REQUIRE(piece <= limit && piece <= taken);

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "buffers/buffers.h"
+#include "buffers/owned.h"
 
 const DirectiveWord* directiveWord(Directive directive) {
     for (const DirectiveWord& word : kDirectives) {
@@ -21,6 +22,86 @@ ControlLine parseControlLine(const char* line) {
             return {word.directive, word.hasValue ? found + strlen(word.text) : nullptr};
     }
     return {Directive::None, nullptr};
+}
+
+ControlLine parseOutputLine(const char* line) {
+    for (const DirectiveWord& word : kDirectives) {
+        if (word.fromOutput && g_str_has_prefix(line, word.text))
+            return {word.directive, line + strlen(word.text)};
+    }
+    return {Directive::None, nullptr};
+}
+
+bool mayBeOutputDirective(const char* start) {
+    size_t length = strlen(start);
+    for (const DirectiveWord& word : kDirectives) {
+        size_t wordLength = strlen(word.text);
+        if (word.fromOutput && strncmp(start, word.text, MIN(length, wordLength)) == 0)
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+// What the closing line of a block after "#stop_on_failure=" runs first: the run ends with the
+// block's status unless that is 0. "\$" leaves the "$" to bash.
+const char kStatusTest[] = "case \\$? in 0) ;; *) builtin exit ;; esac; ";
+
+// text as a word that bash reads back unchanged once /bin/sh has expanded the here-document:
+// in single quotes, with a backslash before each of the three characters /bin/sh takes one from.
+void appendWord(GString* out, const char* text) {
+    g_string_append_c(out, '\'');
+    for (const char* c = text; *c; ++c) {
+        if (*c == '\'') {
+            g_string_append(out, "'\\''");
+            continue;
+        }
+        if (strchr("$`\\", *c))
+            g_string_append_c(out, '\\');
+        g_string_append_c(out, *c);
+    }
+    g_string_append_c(out, '\'');
+}
+
+void appendLine(GString* out, const char* line) {
+    g_string_append(out, line);
+    g_string_append_c(out, '\n');
+}
+
+}  // namespace
+
+char* silentScript(const char* script, int stops) {
+    GString* out = g_string_new(nullptr);
+    bool armed = false;
+    char* cursor = const_cast<char*>(script);
+    size_t length = 0;
+    while (GCharPtr line{getLine(&cursor, &length)}) {
+        ControlLine control =
+            length != 0 ? parseControlLine(line.get()) : ControlLine{Directive::None, nullptr};
+        if (control.directive == Directive::StopOnFailure) {
+            g_string_append(out, "builtin printf '%s\\n' ");
+            appendWord(out, control.value);
+            g_string_append_printf(out, " >&%d; ", stops);
+            armed = true;
+        }
+        bool opens = control.directive == Directive::ScriptStart;
+        appendLine(out, line.get());
+        // The block's lines, up to the one that closes it as the interpreter reads them.
+        while (opens) {
+            GCharPtr body(getLine(&cursor, &length));
+            if (!body)
+                break;
+            bool closes = strstr(body.get(), kScriptEnd) != nullptr;
+            if (closes && armed)
+                g_string_append(out, kStatusTest);
+            appendLine(out, body.get());
+            opens = !closes;
+        }
+    }
+    // A last line without a line feed runs too.
+    g_string_append(out, cursor);
+    return g_string_free(out, !armed);
 }
 
 BlockMode blockMode(const char* line) {

@@ -49,6 +49,18 @@ struct ControlLine {
 const DirectiveWord* directiveWord(Directive directive);
 // The directive that decides a line, the first of kDirectives found in it, and its value.
 ControlLine parseControlLine(const char* line);
+// The directive that an asynchronous block's output line (its line end removed) applies: one
+// of kDirectives marked fromOutput that the line begins with, and its value; else None.
+ControlLine parseOutputLine(const char* line);
+// True when output that begins with these bytes, so far without a line end, may still turn out
+// to be such a directive line: it begins with one, or is the start of one.
+bool mayBeOutputDirective(const char* start);
+// The control script as silent mode hands it to bash, whole. Each "#stop_on_failure=" line
+// first writes its text and a line feed to descriptor stops; each block after such a line
+// ends its run with the block's status when that is not 0, tested at the start of its closing
+// line. No line is added or moved. nullptr when the script has no such line: then it runs as
+// written. Caller g_frees.
+char* silentScript(const char* script, int stops);
 // How the block opened by a "#script_start" line is run.
 BlockMode blockMode(const char* line);
 // Reads a "#progress=" value as a number with "." as the decimal point, clamped into 0..1.

@@ -11,6 +11,8 @@
 #include "shell/shell.h"
 #include "toolkit/toolkit.h"
 
+int m_nStatus = 0;
+
 namespace {
 
 // The property the window changes on itself after a block that held the loop up: the X
@@ -52,17 +54,34 @@ bool runBlock(ProgressState* record, const char* openingLine) {
     GCharPtr text(collectBlock(&m_pBufferIndex, &length));
     if (length == 0)
         return false;
-    if (mode == BlockMode::Blocking)
-        BashBlocking(text.get(), length);
-    else
+    if (mode == BlockMode::Blocking) {
+        int status = 0;
+        BashBlocking(text.get(), length, &status);
+        blockEnded(record, status);
+    } else {
         Bash(text.get(), length, record);
+    }
     return mode != BlockMode::Async;
+}
+
+// After a failed block: the bar keeps its fraction and shows the failure's text, "OK" ends the
+// program with the block's status, and no later line is read.
+gboolean stopRun(ProgressState* record) {
+    m_nStatus = record->failed;
+    gtk_progress_bar_set_text(GTK_PROGRESS_BAR(record->bar), record->stopText);
+    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(record->bar), record->fraction);
+    gtk_button_set_label(GTK_BUTTON(record->button), "OK");
+    gtk_widget_show(record->button);
+    record->timer = 0;
+    return FALSE;
 }
 
 gboolean progress_timeout(gpointer data) {
     auto* record = static_cast<ProgressState*>(data);
     if (record->running || record->catchingUp)
         return TRUE;
+    if (record->failed)
+        return stopRun(record);
     bool heldUp = false;
     size_t length = 0;
     GCharPtr line(getLine(&m_pBufferIndex, &length));
@@ -70,20 +89,14 @@ gboolean progress_timeout(gpointer data) {
         ControlLine control = parseControlLine(line.get());
         switch (control.directive) {
             case Directive::Title:
-                gtk_window_set_title(GTK_WINDOW(record->window), control.value);
-                gtk_widget_show(record->window);
-                break;
             case Directive::Text:
-                gtk_progress_bar_set_text(GTK_PROGRESS_BAR(record->bar), control.value);
-                gtk_widget_show(record->bar);
-                break;
             case Directive::Progress:
-                record->fraction = readFraction(control.value);
-                gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(record->bar), record->fraction);
-                gtk_widget_show(record->bar);
+                applyDirective(record, control);
                 break;
             case Directive::ScriptStart:
                 heldUp = runBlock(record, line.get());
+                if (record->failed)
+                    return stopRun(record);
                 if (heldUp)
                     awaitEventsBefore(record);
                 break;
@@ -92,6 +105,9 @@ gboolean progress_timeout(gpointer data) {
                 destroy(nullptr, record);
                 return FALSE;
             case Directive::StopOnFailure:
+                g_free(record->stopText);
+                record->stopText = g_strdup(control.value);
+                break;
             case Directive::None:
                 break;
         }
@@ -180,6 +196,31 @@ void load_icon() {
         g_error_free(error);
 }
 
+void applyDirective(ProgressState* record, ControlLine control) {
+    switch (control.directive) {
+        case Directive::Title:
+            gtk_window_set_title(GTK_WINDOW(record->window), control.value);
+            gtk_widget_show(record->window);
+            break;
+        case Directive::Text:
+            gtk_progress_bar_set_text(GTK_PROGRESS_BAR(record->bar), control.value);
+            gtk_widget_show(record->bar);
+            break;
+        case Directive::Progress:
+            record->fraction = readFraction(control.value);
+            gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(record->bar), record->fraction);
+            gtk_widget_show(record->bar);
+            break;
+        default:
+            break;
+    }
+}
+
+void blockEnded(ProgressState* record, int status) {
+    if (status != 0 && record->stopText)
+        record->failed = status;
+}
+
 void show_finished(ProgressState* record) {
     gtk_progress_bar_set_text(GTK_PROGRESS_BAR(record->bar), " ");
     gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(record->bar), 1.0);
@@ -203,6 +244,7 @@ void destroy(GtkWidget*, gpointer data) {
         if (record->window)
             g_signal_handlers_disconnect_by_data(record->window, record);
         record->window = nullptr;
+        g_free(record->stopText);
         g_free(record);
     }
     if (gtk_main_level() > 0)

@@ -3,7 +3,12 @@
 
 #include <glib.h>
 
+#include "progress/control.h"
 #include "progress/record.h"
+
+// The status the program ends with after the window: 0, or the status of the failed block
+// that stopped the run after "#stop_on_failure=".
+extern int m_nStatus;
 
 // Builds and shows the progress window and starts the interpreter. The returned record is
 // owned by the window and released by destroy.
@@ -15,3 +20,9 @@ void destroy(GtkWidget* widget, gpointer data);
 void load_icon();
 // Fills the bar and shows the "OK" button.
 void show_finished(ProgressState* record);
+// Applies a "#title=", "#text=" or "#progress=" line to the window, from the control script or
+// from a block's output; its value must live until it returns.
+void applyDirective(ProgressState* record, ControlLine control);
+// Notes that a block ended with this status: after "#stop_on_failure=", a status other than 0
+// stops the run at the interpreter's next step.
+void blockEnded(ProgressState* record, int status);

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
 
 #include "buffers/owned.h"
 #include "shell/shell.h"
@@ -84,10 +85,24 @@ void blankLineEnds(char* line) {
     }
 }
 
-bool readOutputLine(FILE* stream, char* line) {
-    memset(line, 0, kOutputLineSize);
-    if (!fgets(line, static_cast<int>(kOutputLineSize), stream))
-        return false;
-    blankLineEnds(line);
-    return true;
+size_t readOutputPiece(FILE* stream, char* line, size_t held) {
+    memset(line + held, 0, kOutputLineSize - held);
+    size_t count = held;
+    while (count + 1 < kOutputLineSize) {
+        int c = getc(stream);
+        if (c == EOF)
+            break;
+        line[count++] = static_cast<char>(c);
+        if (c == '\n')
+            break;
+    }
+    return count - held;
+}
+
+int exitStatus(int waitStatus) {
+    if (waitStatus == -1)
+        return 127;
+    if (WIFSIGNALED(waitStatus))
+        return 128 + WTERMSIG(waitStatus);
+    return WEXITSTATUS(waitStatus);
 }

@@ -54,10 +54,11 @@ TEST(SilentMode, TreatsDirectivesAsCommentsButRunsTextBeforeThem) {
               "echo no wait\n"
               "#script_end\n"
               "#exit\n"
-              "echo after exit\n");
-    Result result = runProgram(dir.path(), {"-s"}, {}, 30);
+              "echo after exit\n"
+              "echo \"\\$OSTREL_MODE \\${OSTREL_LANGUAGE-unset}\"\n");
+    Result result = runProgram(dir.path(), {"-s"}, {"OSTREL_MODE=window", "OSTREL_LANGUAGE=English"}, 30);
     EXPECT_EQ(0, result.status);
-    EXPECT_EQ("before\nglued#text=kept\ninside\nno wait\nafter exit\n", result.out);
+    EXPECT_EQ("before\nglued#text=kept\ninside\nno wait\nafter exit\nsilent unset\n", result.out);
 }
 
 TEST(SilentMode, SharesTheProgramsStandardError) {

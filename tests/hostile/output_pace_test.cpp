@@ -22,3 +22,20 @@ TEST(OutputPace, QuickLinesAreAllEchoedInOrderBeforeTheRunGoesOn) {
         expected += "line-" + std::to_string(i) + " \n";
     EXPECT_EQ(expected, program.out());
 }
+
+// Lines that drive the window are applied as they come, however many: 3,000 of them, shown one
+// a tick, would hold the run for five minutes.
+TEST(OutputPace, DirectiveLinesAreAppliedWithoutWaitingForATickEach) {
+    TempDir dir;
+    dir.write("installer",
+              "#script_start\nfor i in \\$(seq 1 3000); do echo \"#progress=0.\\$i\"; done\necho unpacked\n"
+              "#script_end\n#title=After\n");
+    Program program(dir.path(), {});
+    WindowId window = findWindow(program.pid(), "After", 20);
+    ASSERT_NE(0u, window) << program.out().substr(program.out().size() - 200);
+    EXPECT_EQ(0, finishWithOk(program, window));
+    std::string expected = "Warning:  EULA not found\n";
+    for (int i = 1; i <= 3000; ++i)
+        expected += "#progress=0." + std::to_string(i) + " \n";
+    EXPECT_EQ(expected + "unpacked \n", program.out());
+}

@@ -52,6 +52,7 @@ protected:
         inside = std::make_unique<InDirectory>(dir.path());
         ASSERT_EQ(1, readScript("./installer"));
         m_pBufferIndex = m_pBuffer;
+        m_nStatus = 0;
         record = create_progress();
         window = record->window;
         g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&window));

@@ -1,5 +1,7 @@
 // The interpreter applied tick by tick to real scripts: directives, the three kinds of block,
 // the exit directive and the end of the script.
+#include <signal.h>
+
 #include "progress/in_process.h"
 
 using Interpreter = InProcessRun;
@@ -284,4 +286,45 @@ TEST_F(Interpreter, ExitAsTheLastLineEndsTheRunWithoutFinishedState) {
     EXPECT_FALSE(gtk_widget_get_visible(button));
     EXPECT_DOUBLE_EQ(0.5, gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(bar)));
     EXPECT_TRUE(gtk_widget_get_visible(window));
+}
+
+// After #stop_on_failure= a failing block of any kind stops the run: the bar keeps its fraction
+// and shows the text, "OK" comes, the status is the block's, and no later line is read. Before
+// that line a failure changes nothing.
+TEST_F(Interpreter, StopsAtABlockThatFailsAfterStopOnFailure) {
+    struct Case {
+        const char* block;
+        int status;
+        const char* shown;  // under the bar once stopped
+    };
+    const Case cases[] = {
+        {"#script_start\necho copying\nexit 3", 3, "copying "},
+        {"#script_start\necho copying\nfalse", 1, "copying "},
+        {"#script_start_blocking\nexit 4", 4, " "},
+        {"#script_start_nowait\nexit 5", 5, " "},
+        {"#script_start_blocking\nkill -TERM \\$\\$", 128 + SIGTERM, " "},
+        {"#script_start\ntrue", 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.block);
+        start(std::string("#script_start_blocking\nexit "
+                          "2\n#script_end\n#progress=0.4\n#stop_on_failure=Copying failed\n") +
+              c.block + "\n#script_end\n#title=Never\n");
+        CapturedStdout out;
+        // Both timers as the main loop runs them, until the interpreter has stopped.
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                g_main_context_iteration(nullptr, FALSE);
+                return record->timer == 0;
+            },
+            10));
+        EXPECT_EQ(c.status, m_nStatus);
+        EXPECT_EQ(c.status ? "Copying failed" : " ", barText());
+        EXPECT_FLOAT_EQ(c.status ? 0.4f : 1.0f, static_cast<float>(barFraction()));
+        EXPECT_EQ(c.status ? "Installing..." : "Never", title());
+        EXPECT_EQ(c.shown, labelText());
+        EXPECT_TRUE(gtk_widget_get_visible(record->button));
+        EXPECT_STREQ("OK", gtk_button_get_label(GTK_BUTTON(record->button)));
+        TearDown();
+    }
 }

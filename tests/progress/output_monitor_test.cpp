@@ -80,6 +80,41 @@ TEST_F(OutputMonitor, ShowsAPartialLineAsSoonAsPartOfItArrived) {
     EXPECT_EQ("", nextShown("line "));
 }
 
+// A line that begins with #title=, #text= or #progress= is applied, not shown, and does not
+// wait for a tick of its own; the start of one waits for its end. Every line is echoed.
+TEST_F(OutputMonitor, AppliesDirectiveLinesAtOnceAndShowsTheOthersOneATick) {
+    start(std::string("#script_start\n"
+                      "printf '#title=Unpacking\\n#progress=0.5\\r\\nplain\\n#text=Half\\n #title=x\\n'\n"
+                      "printf '#Ostrel_Exit\\ny #title=late\\n#prog'\ntouch written\n") +
+          kWaitForGo + "printf 'ress=0.25\\n'\n#script_end\n#title=After\n");
+    CapturedStdout out;
+    EXPECT_TRUE(tick());
+    ASSERT_TRUE(waitUntil([&] { return fileExists(dir / "written"); }, 10));
+    EXPECT_TRUE(monitorTick());
+    EXPECT_EQ("Unpacking", title());
+    EXPECT_FLOAT_EQ(0.5f, record->fraction);
+    EXPECT_EQ("plain ", labelText());
+    EXPECT_TRUE(monitorTick());
+    EXPECT_EQ("Half", barText());
+    EXPECT_EQ(" #title=x ", labelText());
+    EXPECT_TRUE(monitorTick());
+    EXPECT_EQ("#Ostrel_Exit ", labelText());
+    EXPECT_TRUE(monitorTick());
+    EXPECT_EQ("y #title=late ", labelText());
+    EXPECT_TRUE(monitorTick());
+    EXPECT_EQ("y #title=late ", labelText());
+    EXPECT_EQ("Unpacking", title());
+    dir.write("go", "");
+    EXPECT_TRUE(waitUntil([&] { return !monitorTick(); }, 10));
+    EXPECT_FLOAT_EQ(0.25f, record->fraction);
+    EXPECT_EQ(
+        "#title=Unpacking \n#progress=0.5  \nplain \n#text=Half \n #title=x \n#Ostrel_Exit \n"
+        "y #title=late \n#progress=0.25 \n",
+        out.text());
+    EXPECT_FALSE(tick());
+    EXPECT_EQ("After", title());
+}
+
 TEST_F(OutputMonitor, EndsAtEndOfOutputEvenWithoutAnyLine) {
     start("#script_start\ntrue\n#script_end\n#title=Next\n");
     CapturedStdout out;

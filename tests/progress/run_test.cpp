@@ -167,6 +167,30 @@ TEST(InteractiveRun, ClosedMidRunEndsWithStatus0AndRunsNoLaterBlock) {
     EXPECT_EQ(std::string(kWarning) + "ready \n", program.out());
 }
 
+// The same failed step stops both modes with the same status; a failure before the directive
+// changes nothing.
+TEST(InteractiveRun, StopsAtTheBlockThatFailsAfterStopOnFailureAsSilentModeDoes) {
+    const char* const script =
+        "#title=Stopping\n#script_start\nfalse\n#script_end\n#stop_on_failure=Can't copy $HOME \\ here\n"
+        "#script_start\necho copying\nexit 7\n#script_end\n"
+        "#script_start_blocking\ntouch later\n#script_end\n#title=Never\n";
+    Installer silent(script);
+    Result result = runProgram(silent.dir.path(), {"-s"}, {}, 30);
+    EXPECT_EQ(7, result.status);
+    EXPECT_EQ("copying\n", result.out);
+    // Byte for byte, although /bin/sh sees the line first.
+    EXPECT_EQ("Can't copy $HOME \\ here\n", result.err);
+    EXPECT_FALSE(fileExists(silent.dir / "later"));
+
+    Installer installer(script);
+    Program program(installer.dir.path(), {});
+    WindowId window = progressWindow(program, "Stopping");
+    ASSERT_NE(0u, window);
+    EXPECT_EQ(7, finishWithOk(program, window));
+    EXPECT_EQ(std::string(kWarning) + "copying \n", program.out());
+    EXPECT_FALSE(fileExists(installer.dir / "later"));
+}
+
 TEST(InteractiveRun, ClosingTheWindowEndsARunningBlockAtItsNextWrite) {
     // Left alone the loop would print for half a minute and then make the file.
     Installer installer(
