@@ -102,16 +102,28 @@ demo: deps
 clean:
 	rm -rf $(BUILD)
 
-# A ready-to-ship installer made from examples/$(EXAMPLE) with the $(ARCH) program:
-# $(BUILD)/bundle/$(EXAMPLE)-$(ARCH).tar.gz, e.g. make bundle EXAMPLE=hello ARCH=i386.
-# ostrel-check looks at the example first; an error it finds stops the bundle.
-EXAMPLE ?= hello
-ARCH    ?= x86_64
+# A ready-to-ship installer made from the installer directory $(INSTALLER) (examples/$(EXAMPLE)
+# when not given), in $(BUILD)/bundle/: with both programs and the launcher that picks one,
+# NAME.tar.gz (ARCH=both, the default), or with one, NAME-x86_64.tar.gz or NAME-i386.tar.gz;
+# NAME is the directory's. FORMAT=run also makes NAME.run, one file that unpacks itself and
+# starts the installer. ostrel-check looks at the directory first; an error it finds stops the
+# bundle. E.g. make bundle INSTALLER=~/my-game FORMAT=run
+EXAMPLE   ?= hello
+INSTALLER ?= examples/$(EXAMPLE)
+ARCH      ?= both
+FORMAT    ?= tar
+BUNDLE_ARCHS_both   = x86_64 i386
+BUNDLE_ARCHS_x86_64 = x86_64
+BUNDLE_ARCHS_i386   = i386
+BUNDLE_SUFFIX = $(if $(filter both,$(ARCH)),,-$(ARCH))
 .PHONY: bundle screenshots
 bundle: deps
-	@$(MAKE) --no-print-directory program-$(ARCH) checker
-	@bash tools/bundle $(BUILD)/$(ARCH)/Ostrel examples/$(EXAMPLE) $(BUILD)/bundle/$(EXAMPLE)-$(ARCH).tar.gz \
-		$(BUILD)/x86_64/ostrel-check
+	$(if $(BUNDLE_ARCHS_$(ARCH)),,$(error ARCH is both, x86_64 or i386, not "$(ARCH)"))
+	$(if $(filter tar run,$(FORMAT)),,$(error FORMAT is tar or run, not "$(FORMAT)"))
+	@$(MAKE) --no-print-directory $(BUNDLE_ARCHS_$(ARCH):%=program-%) checker
+	@name=$$(basename "$$(realpath -m '$(INSTALLER)')"); \
+	bash tools/bundle --checker $(BUILD)/x86_64/ostrel-check $(if $(filter run,$(FORMAT)),--run) \
+		'$(INSTALLER)' "$(BUILD)/bundle/$$name$(BUNDLE_SUFFIX).tar.gz" $(BUNDLE_ARCHS_$(ARCH):%=$(BUILD)/%/Ostrel)
 
 # The README's pictures of the windows, taken on an Xvfb of their own: docs/*.png
 screenshots: deps

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
@@ -455,7 +456,22 @@ void prepareDisplay(int* argc, char*** argv) {
     toolkitErrorHandler = XSetErrorHandler(errorHandler);
 }
 
-WindowId findWindow(pid_t pid, const std::string& title, double seconds) {
+namespace {
+
+// The parent of a process, 0 when it has gone.
+pid_t parentOf(pid_t pid) {
+    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t end = stat.rfind(')');
+    pid_t parent = 0;
+    if (end != std::string::npos)
+        sscanf(stat.c_str() + end + 1, " %*c %d", &parent);
+    return parent;
+}
+
+// The first mapped top-level window whose process `ours` accepts, with the title when one is
+// given; 0 when none appeared within `seconds`.
+WindowId findWindowOf(const std::function<bool(pid_t)>& ours, const std::string& title, double seconds,
+                      pid_t* owner) {
     WindowId found = 0;
     waitUntil(
         [&] {
@@ -464,9 +480,13 @@ WindowId findWindow(pid_t pid, const std::string& title, double seconds) {
             XSync(display(), False);
             XQueryTree(display(), DefaultRootWindow(display()), &root, &parent, &children, &count);
             for (unsigned int i = 0; i < count && !found; ++i) {
-                if (cardinal(children[i], "_NET_WM_PID") == pid && windowMapped(children[i]) &&
-                    (title.empty() || windowTitle(children[i]) == title))
+                auto pid = static_cast<pid_t>(cardinal(children[i], "_NET_WM_PID"));
+                if (pid > 0 && ours(pid) && windowMapped(children[i]) &&
+                    (title.empty() || windowTitle(children[i]) == title)) {
                     found = children[i];
+                    if (owner)
+                        *owner = pid;
+                }
             }
             if (children)
                 XFree(children);
@@ -474,6 +494,23 @@ WindowId findWindow(pid_t pid, const std::string& title, double seconds) {
         },
         seconds);
     return found;
+}
+
+}  // namespace
+
+WindowId findWindow(pid_t pid, const std::string& title, double seconds) {
+    return findWindowOf([pid](pid_t owner) { return owner == pid; }, title, seconds, nullptr);
+}
+
+WindowId findWindowBelow(pid_t ancestor, const std::string& title, double seconds, pid_t* owner) {
+    return findWindowOf(
+        [ancestor](pid_t pid) {
+            for (; pid > 1; pid = parentOf(pid))
+                if (pid == ancestor)
+                    return true;
+            return false;
+        },
+        title, seconds, owner);
 }
 
 std::string windowTitle(WindowId window) {

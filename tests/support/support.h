@@ -144,6 +144,9 @@ void prepareDisplay(int* argc, char*** argv);
 // A mapped top-level window of the process whose title is `title` (any title when empty);
 // 0 when none appeared within `seconds`.
 WindowId findWindow(pid_t pid, const std::string& title, double seconds);
+// The same for a window of the process or of one it started, directly or not (a .run archive
+// starts Ostrel as its child); that window's process in *owner, when owner is not null.
+WindowId findWindowBelow(pid_t ancestor, const std::string& title, double seconds, pid_t* owner = nullptr);
 std::string windowTitle(WindowId window);
 Geometry windowGeometry(WindowId window);
 bool windowMapped(WindowId window);
