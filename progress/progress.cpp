@@ -54,6 +54,12 @@ bool runBlock(ProgressState* record, const char* openingLine) {
     GCharPtr text(collectBlock(&m_pBufferIndex, &length));
     if (length == 0)
         return false;
+    // The window cannot redraw while such a block holds the loop up: what it shows of the
+    // step (its title, its text) reaches the screen first, however busy the loop was.
+    if (mode != BlockMode::Async) {
+        gdk_window_process_all_updates();
+        gdk_flush();
+    }
     if (mode == BlockMode::Blocking) {
         int status = 0;
         BashBlocking(text.get(), length, &status);

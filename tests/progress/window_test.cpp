@@ -207,6 +207,22 @@ TEST_F(ProgressWindow, DestroyReturnsWhenTheRunningBlockHasMoreOutputThanThePipe
     record = nullptr;
 }
 
+// Such a block holds the loop up from the tick after the title's: the X server has the title
+// before the block starts, although no event was handled in between.
+TEST_F(ProgressWindow, ShowsTheTitleSetBeforeABlockThatHoldsTheLoopUpWhileItRuns) {
+    for (const char* kind : {"#script_start_blocking", "#script_start_nowait"}) {
+        SCOPED_TRACE(kind);
+        // /bin/sh puts the window's id in.
+        start("#title=Busy\n" + std::string(kind) +
+              "\nxprop -id $BUSY_WINDOW -notype WM_NAME > name.txt 2>&1\n#script_end\n");
+        g_setenv("BUSY_WINDOW", std::to_string(GDK_WINDOW_XID(gtk_widget_get_window(window))).c_str(), TRUE);
+        EXPECT_TRUE(tick());
+        tick();
+        EXPECT_EQ("WM_NAME = \"Busy\"\n", readFile(dir / "name.txt"));
+        TearDown();
+    }
+}
+
 // Hands each event to the toolkit a millisecond late, as a busy machine does.
 void slowEventHandler(GdkEvent* event, gpointer) {
     g_usleep(1000);
