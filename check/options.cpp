@@ -73,13 +73,14 @@ Reading readOptions(const Words& words, const OptionSpec* spec) {
                 const char* known = strchr(letters, *letter);
                 bool takes = known && *letter != ':' && known[1] == ':';
                 const char* argument = nullptr;
-                if (takes && letter[1])
+                // tar's first word takes each letter's argument from the next words, in turn.
+                if (takes && letter[1] && !tarFirst)
                     argument = letter + 1;
                 else if (takes && known[2] != ':' && k + 1 < countOf(words))
                     argument = wordAt(words, ++k);
                 Option option{word, *letter, argument};
                 g_array_append_val(reading.options, option);
-                if (takes)
+                if (takes && !tarFirst)
                     break;
             }
             if (!cluster) {

@@ -81,6 +81,7 @@ TEST(CommandFacts, AnswerFromEachCommandsRowAndItsOptions) {
         {"PerlPrintingProgramBuffers", {"perl", "-ne", "print if /x/"}, Ask::Buffers, "yes"},
         {"TarVerboseInAFirstWordWithoutDash", {"tar", "xvf", "payload.tar"}, Ask::PerFile, "yes"},
         {"TarFileNamedVIsNotVerbose", {"tar", "-xf", "v"}, Ask::PerFile, "no"},
+        {"TarFirstWordTakesArgumentsFromTheNextWords", {"tar", "tfvv", "-"}, Ask::PerFile, "yes"},
         {"UnzipNamesEveryFile", {"unzip", "-o", "payload.zip"}, Ask::PerFile, "yes"},
         {"UnzipQuietNamesNone", {"unzip", "-qq", "payload.zip"}, Ask::PerFile, "no"},
         {"GitCloneIsSlow", {"git", "clone", "url"}, Ask::Slow, "yes"},
