@@ -320,7 +320,7 @@ struct Survey {
     bool waits;                    // the block waits for or kills its background jobs
 };
 // Surveys the parsed block; adds the names it sets to assigned (g_strdup'd keys) unless nullptr.
-void surveyBlock(const ShellView& view, JsonParser* tree, GHashTable* assigned, Survey* survey);
+void surveyBlock(const ShellView& view, JsonParser* tree, GHashTable* assigned, Survey* result);
 void releaseSurvey(Survey* survey);
 
 // The findings that need the block's shell commands: reading standard input, cd, sudo,

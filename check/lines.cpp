@@ -213,10 +213,10 @@ void checkDirectiveLine(const Script& script, const ScriptLine& line) {
         checkProgressValue(script, line.number, control.value);
     if (control.directive == Directive::ScriptStart) {
         const char* kind = found + strlen(token);
-        bool known = false;
+        bool isKind = false;
         for (const BlockKind& block : kBlockKinds)
-            known |= g_str_has_prefix(found, block.text);
-        if (!known && (g_ascii_isalnum(*kind) || *kind == '_' || *kind == '-')) {
+            isKind |= g_str_has_prefix(found, block.text);
+        if (!isKind && (g_ascii_isalnum(*kind) || *kind == '_' || *kind == '-')) {
             GCharPtr word(g_strndup(found, strcspn(found, " \t\r")));
             report(script.path, line.number, Severity::Warning,
                    "`%s` is no kind of block: it opens an ordinary `#script_start` block; the kinds "

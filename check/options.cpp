@@ -70,13 +70,13 @@ Reading readOptions(const Words& words, const OptionSpec* spec) {
             // Without a spec a word holding "=" ("-DNAME=v") is one option, not letters.
             bool cluster = spec || !strchr(word, '=');
             for (const char* letter = word + (tarFirst ? 0 : 1); cluster && *letter; ++letter) {
-                const char* known = strchr(letters, *letter);
-                bool takes = known && *letter != ':' && known[1] == ':';
+                const char* inSpec = strchr(letters, *letter);
+                bool takes = inSpec && *letter != ':' && inSpec[1] == ':';
                 const char* argument = nullptr;
                 // tar's first word takes each letter's argument from the next words, in turn.
                 if (takes && letter[1] && !tarFirst)
                     argument = letter + 1;
-                else if (takes && known[2] != ':' && k + 1 < countOf(words))
+                else if (takes && inSpec[2] != ':' && k + 1 < countOf(words))
                     argument = wordAt(words, ++k);
                 Option option{word, *letter, argument};
                 g_array_append_val(reading.options, option);

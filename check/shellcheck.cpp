@@ -3,6 +3,9 @@
 #include <json-glib/json-glib.h>
 #include <string.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "check/check.h"
 
 namespace {
@@ -16,11 +19,7 @@ const gint64 kNoise[] = {1090, 1091, 1017};
 Helper m_shellcheck = {"shellcheck", nullptr, false, 0};
 
 bool noise(gint64 code) {
-    for (gint64 quiet : kNoise) {
-        if (code == quiet)
-            return true;
-    }
-    return false;
+    return std::any_of(std::begin(kNoise), std::end(kNoise), [code](gint64 quiet) { return quiet == code; });
 }
 
 gint64 numberAt(JsonObject* node, const char* name) {

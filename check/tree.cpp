@@ -133,9 +133,9 @@ bool mayBeSeveralWords(JsonObject* word) {
         JsonObject* part = elementAt(parts, i);
         if (splits(part) || (isType(part, "ParamExp") && allElements(part)))
             return true;
-        JsonArray* quoted = isType(part, "DblQuoted") ? arrayAt(part, "Parts") : nullptr;
-        for (guint k = 0; k < lengthOf(quoted); ++k) {
-            if (isType(elementAt(quoted, k), "ParamExp") && allElements(elementAt(quoted, k)))
+        JsonArray* inside = isType(part, "DblQuoted") ? arrayAt(part, "Parts") : nullptr;
+        for (guint k = 0; k < lengthOf(inside); ++k) {
+            if (isType(elementAt(inside, k), "ParamExp") && allElements(elementAt(inside, k)))
                 return true;
         }
     }
@@ -201,9 +201,9 @@ Flow flowOf(JsonObject* node) {
     if (!member || !JSON_NODE_HOLDS_VALUE(member))
         return Flow::Other;
     gint64 op = json_node_get_int(member);
-    for (const OperatorFlow& known : kOperators) {
-        if (known.op == op)
-            return known.flow;
+    for (const OperatorFlow& row : kOperators) {
+        if (row.op == op)
+            return row.flow;
     }
     return Flow::Other;
 }

@@ -263,13 +263,13 @@ void walkCall(Walker* walker, JsonObject* call, const Context& context,  // NOLI
     while (guint skip = wrappedCommand(written, &inner.lineBuffered))
         written.first += skip;
     const char* name = wordAt(written, 0);
-    bool known = name != kDynamic && name != kMany;
-    JsonObject* body = known && written.first == 0
+    bool named = known(name);
+    JsonObject* body = named && written.first == 0
                            ? static_cast<JsonObject*>(g_hash_table_lookup(walker->survey.functions, name))
                            : nullptr;
     if (body)
         callFunction(walker, name, body, inner);
-    else if (known)
+    else if (named)
         checkCall(walker, written, args, line, inner);
     releaseWords(&written);
 }
