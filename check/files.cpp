@@ -29,10 +29,7 @@ int firstInvalidLine(const char* text, gsize length) {
     const char* end = nullptr;
     if (g_utf8_validate(text, static_cast<gssize>(length), &end))
         return 0;
-    int line = 1;
-    for (const char* c = text; c < end; ++c)
-        line += *c == '\n';
-    return line;
+    return lineOfOffset(text, static_cast<size_t>(end - text));
 }
 
 void checkLicence(const char* path, const char* shown, bool english) {
@@ -51,10 +48,8 @@ void checkLicence(const char* path, const char* shown, bool english) {
         return;
     }
     if (const char* nul = static_cast<const char*>(memchr(text.get(), '\0', length))) {
-        int line = 1;
-        for (const char* c = text.get(); c < nul; ++c)
-            line += *c == '\n';
-        report(shown, line, Severity::Warning, "a NUL byte: the licence is shown only up to here; remove it");
+        report(shown, lineOfOffset(text.get(), static_cast<size_t>(nul - text.get())), Severity::Warning,
+               "a NUL byte: the licence is shown only up to here; remove it");
         length = static_cast<gsize>(nul - text.get());
     }
     if (int line = firstInvalidLine(text.get(), length))

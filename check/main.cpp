@@ -1,6 +1,5 @@
 // ostrel-check: tells an installer's author, before shipping, how its control script and
 // files will misbehave under Ostrel.
-#include <errno.h>
 #include <glib-object.h>
 #include <signal.h>
 #include <stdio.h>
@@ -18,71 +17,6 @@ const char kUsage[] =
     "`installer`, the licences in `eula/`, the icon `korvalen-48x48.png` and `Ostrel`; or, with\n"
     "-f, the control script FILE alone. Findings are printed as PATH:LINE: error|warning|note:.\n"
     "Exit status: 0 without errors and warnings, 1 with one, 2 when the script cannot be read.\n";
-
-// Whether some block or stray line follows a block, that is, runs after it in silent mode.
-bool runsLater(const Script& script, const Block& block) {
-    int end = block.end ? block.end : 0;
-    if (end == 0)
-        return false;
-    for (guint i = static_cast<guint>(end); i < script.lines->len; ++i) {
-        const ScriptLine& line = g_array_index(script.lines, ScriptLine, i);
-        const char* start = line.text + strspn(line.text, " \t");
-        if (line.role == LineRole::BlockOpen ||
-            (line.role == LineRole::Outside && *start && *start != '#' && *start != '\r'))
-            return true;
-    }
-    return false;
-}
-
-void checkBlocks(const Script& script) {
-    guint count = script.blocks->len;
-    ShellView* views = g_new0(ShellView, count);
-    JsonParser** trees = g_new0(JsonParser*, count);
-    GHashTable* assigned = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, nullptr);
-    bool namesKnown = true;
-    for (guint i = 0; i < count; ++i) {
-        const Block& block = g_array_index(script.blocks, Block, i);
-        if (block.length == 0)
-            continue;
-        buildView(block, &views[i]);
-        trees[i] = parseBlock(script, block, views[i]);
-        if (trees[i])
-            collectAssignedNames(views[i], trees[i], assigned);
-        namesKnown &= trees[i] != nullptr;
-    }
-    for (guint i = 0; i < count; ++i) {
-        const Block& block = g_array_index(script.blocks, Block, i);
-        if (block.length == 0)
-            continue;
-        checkOuterShell(script, block, namesKnown ? assigned : nullptr);
-        if (trees[i]) {
-            checkCommands(script, block, views[i], trees[i], runsLater(script, block));
-            g_object_unref(trees[i]);
-        }
-        checkWithShellCheck(script, block, views[i]);
-        releaseView(&views[i]);
-    }
-    g_hash_table_destroy(assigned);
-    g_free(trees);
-    g_free(views);
-}
-
-// Checks one control script; false when it cannot be read.
-bool checkScript(const char* path, const char* shown) {
-    Script script;
-    if (!loadScript(path, shown, &script)) {
-        fprintf(stderr, "ostrel-check: cannot read %s: %s\n", shown, g_strerror(errno));
-        freeScript(&script);
-        return false;
-    }
-    checkLines(script);
-    if (script.size != 0) {
-        checkSilentOuterShell(script);
-        checkBlocks(script);
-    }
-    freeScript(&script);
-    return true;
-}
 
 }  // namespace
 

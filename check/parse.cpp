@@ -8,12 +8,10 @@
 
 namespace {
 
-// Looked up once per run: the warning that it is missing is given once per script. Plain
-// globals, as a function's static would need the C++ runtime for its guard.
-char* shfmt = nullptr;
-const char* jsonFlag = nullptr;
-bool lookedUp = false;
-const Script* warned = nullptr;
+Helper m_shfmt = {"shfmt", nullptr, false, 0};
+// How the installed shfmt prints a tree that this checker reads, found once per run.
+const char* m_jsonFlag = nullptr;
+bool m_probed = false;
 
 // The line of a parse error that begins "LINE:COLUMN: " at text, with *rest set to what
 // follows; 0 when it begins otherwise.
@@ -32,14 +30,22 @@ int placeOf(const char* text, const char** rest) {
     return static_cast<int>(line);
 }
 
-// shfmt 3.6 reads "--to-json"; older 3.x spell it "-tojson".
-const char* findJsonFlag() {
+// shfmt 3.6 reads "--to-json", older 3.x spell it "-tojson"; either must number the operators
+// as the checks read them.
+const char* findJsonFlag(const char* shfmt) {
     static const char* const kFlags[] = {"--to-json", "-tojson"};
+    const char probe[] = "a | b\n";
     for (const char* flag : kFlags) {
-        char* argv[] = {shfmt, const_cast<char*>(flag), nullptr};
+        char* argv[] = {const_cast<char*>(shfmt), const_cast<char*>(flag), nullptr};
         Ran ran;
-        bool works = runLimited(argv, "", 0, helperSeconds(), &ran, nullptr) && ran.status == 0 &&
-                     strstr(ran.out->str, "\"File\"");
+        bool works =
+            runLimited(argv, probe, strlen(probe), helperSeconds(), &ran, nullptr) && ran.status == 0;
+        JsonParser* parser = json_parser_new();
+        works =
+            works &&
+            json_parser_load_from_data(parser, ran.out->str, static_cast<gssize>(ran.out->len), nullptr) &&
+            knowsOperators(treeRoot(parser));
+        g_object_unref(parser);
         releaseRan(&ran);
         if (works)
             return flag;
@@ -50,22 +56,21 @@ const char* findJsonFlag() {
 }  // namespace
 
 JsonParser* parseBlock(const Script& script, const Block& block, const ShellView& view) {
-    if (!lookedUp) {
-        shfmt = g_find_program_in_path("shfmt");
-        jsonFlag = shfmt ? findJsonFlag() : nullptr;
-        lookedUp = true;
+    const char* shfmt = helperPath(&m_shfmt);
+    if (!m_probed) {
+        m_jsonFlag = shfmt ? findJsonFlag(shfmt) : nullptr;
+        m_probed = true;
     }
-    if (!jsonFlag) {
-        if (warned != &script)
+    if (!m_jsonFlag) {
+        if (firstTimeFor(&m_shfmt, script))
             report(script.path, block.open, Severity::Warning,
                    "%s: the blocks' commands were not checked (standard input, cd, sudo, background "
                    "jobs, output); install the package `shfmt`, which brings the bash parser",
                    shfmt ? "shfmt cannot print a syntax tree" : "shfmt is not installed");
-        warned = &script;
         return nullptr;
     }
-    char* argv[] = {shfmt, const_cast<char*>("-ln"), const_cast<char*>("bash"), const_cast<char*>(jsonFlag),
-                    nullptr};
+    char* argv[] = {const_cast<char*>(shfmt), const_cast<char*>("-ln"), const_cast<char*>("bash"),
+                    const_cast<char*>(m_jsonFlag), nullptr};
     double seconds = helperSeconds();
     Ran ran;
     GError* error = nullptr;

@@ -53,20 +53,28 @@ void report(const char* path, int line, Severity severity, const char* format, .
         ++failures;
 }
 
-void printReports() {
+char* takeReports() {
     static const char* const names[] = {"note", "warning", "error"};
+    GString* out = g_string_new(nullptr);
     if (!pending)
-        return;
+        return g_string_free(out, FALSE);
     g_array_sort(pending, byPlace);
     for (guint i = 0; i < pending->len; ++i) {
         Finding& finding = g_array_index(pending, Finding, i);
-        printf("%s:%d: %s: %s\n", finding.path, finding.line, names[static_cast<int>(finding.severity)],
-               finding.message);
+        g_string_append_printf(out, "%s:%d: %s: %s\n", finding.path, finding.line,
+                               names[static_cast<int>(finding.severity)], finding.message);
         g_free(finding.path);
         g_free(finding.message);
     }
     g_array_set_size(pending, 0);
+    return g_string_free(out, FALSE);
+}
+
+void printReports() {
+    char* text = takeReports();
+    fputs(text, stdout);
     fflush(stdout);
+    g_free(text);
 }
 
 bool anyFailure() {
@@ -90,4 +98,11 @@ char* quoted(const char* text, size_t length) {
     if (cut)
         g_string_append(out, "…");
     return g_string_free(out, FALSE);
+}
+
+int lineOfOffset(const char* text, size_t offset) {
+    int line = 1;
+    for (size_t i = 0; i < offset; ++i)
+        line += text[i] == '\n';
+    return line;
 }

@@ -1,4 +1,5 @@
-// The helpers that read a block (shellcheck, shfmt) run with a time limit, fed on standard input.
+// The helpers that read a block (shellcheck, shfmt): found once on the PATH, and run with a time
+// limit, fed on standard input.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -110,4 +111,18 @@ void releaseRan(Ran* ran) {
         g_string_free(ran->err, TRUE);
     ran->out = nullptr;
     ran->err = nullptr;
+}
+
+const char* helperPath(Helper* helper) {
+    if (!helper->lookedUp) {
+        helper->path = g_find_program_in_path(helper->name);
+        helper->lookedUp = true;
+    }
+    return helper->path;
+}
+
+bool firstTimeFor(Helper* helper, const Script& script) {
+    bool first = helper->told != script.serial;
+    helper->told = script.serial;
+    return first;
 }

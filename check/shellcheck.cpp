@@ -1,11 +1,11 @@
-// ShellCheck run on the text that bash gets for each block, its findings moved to the script.
-#include <stdlib.h>
+// ShellCheck run on the text that bash gets for each block, its findings (its json1 format)
+// moved to the script's lines.
+#include <json-glib/json-glib.h>
 #include <string.h>
 
 #include <algorithm>
 #include <iterator>
 
-#include "buffers/owned.h"
 #include "check/check.h"
 
 namespace {
@@ -14,77 +14,65 @@ namespace {
 // files cannot be followed from a block checked on its own. SC1017: the carriage returns of
 // CR LF line ends, reported once for the whole file instead of on every line. (SC2148, no
 // shebang, never comes up: the shell is named with -s bash.)
-const char* const kNoise[] = {"SC1090", "SC1091", "SC1017"};
+const gint64 kNoise[] = {1090, 1091, 1017};
 
-bool noise(const char* message) {
-    return std::any_of(std::begin(kNoise), std::end(kNoise), [message](const char* code) {
-        GCharPtr tag(g_strdup_printf("[%s]", code));
-        return strstr(message, tag.get()) != nullptr;
-    });
+Helper m_shellcheck = {"shellcheck", nullptr, false, 0};
+
+bool noise(gint64 code) {
+    return std::any_of(std::begin(kNoise), std::end(kNoise), [code](gint64 quiet) { return quiet == code; });
 }
 
-// The findings of shellcheck's gcc format, "FILE:LINE:COLUMN: SEVERITY: MESSAGE [SCnnnn]".
-void reportOutput(const Script& script, const ShellView& view, const char* file, const char* output) {
-    GCharPtr prefix(g_strconcat(file, ":", nullptr));
-    size_t prefixLength = strlen(prefix.get());
-    char** lines = g_strsplit(output, "\n", -1);
-    for (char** line = lines; *line; ++line) {
-        if (strncmp(*line, prefix.get(), prefixLength) != 0)
-            continue;
-        char* end = nullptr;
-        long number = strtol(*line + prefixLength, &end, 10);
-        if (number < 1 || *end != ':')
-            continue;
-        strtol(end + 1, &end, 10);  // the column
-        if (*end != ':')
-            continue;
-        const char* severity = end + 1 + strspn(end + 1, " ");
-        const char* colon = strchr(severity, ':');
-        if (!colon)
-            continue;
-        const char* message = colon + 1 + strspn(colon + 1, " ");
-        if (noise(message))
-            continue;
-        int scriptLine = scriptLineOf(view, number);
-        Severity level = strncmp(severity, "error:", 6) == 0     ? Severity::Error
-                         : strncmp(severity, "warning:", 8) == 0 ? Severity::Warning
-                                                                 : Severity::Note;
-        report(script.path, scriptLine, level, "ShellCheck: %s", message);
+gint64 numberAt(JsonObject* node, const char* name) {
+    JsonNode* member = json_object_get_member(node, name);
+    return member && JSON_NODE_HOLDS_VALUE(member) && json_node_get_value_type(member) == G_TYPE_INT64
+               ? json_node_get_int(member)
+               : 0;
+}
+
+// {"comments": [{"line": 2, "level": "warning", "code": 2086, "message": "…"}, …]}; error and
+// warning as they are, info and style as notes.
+void reportOutput(const Script& script, const Block& block, const ShellView& view, const GString* output) {
+    JsonParser* parser = json_parser_new();
+    if (!json_parser_load_from_data(parser, output->str, static_cast<gssize>(output->len), nullptr)) {
+        report(script.path, block.open, Severity::Note, "shellcheck could not check this block");
+        g_object_unref(parser);
+        return;
     }
-    g_strfreev(lines);
+    JsonArray* comments = arrayAt(treeRoot(parser), "comments");
+    for (guint i = 0; i < lengthOf(comments); ++i) {
+        JsonObject* comment = elementAt(comments, i);
+        const char* level = stringAt(comment, "level");
+        const char* message = stringAt(comment, "message");
+        gint64 code = numberAt(comment, "code");
+        gint64 line = numberAt(comment, "line");
+        if (!level || !message || line < 1 || noise(code))
+            continue;
+        Severity severity = strcmp(level, "error") == 0     ? Severity::Error
+                            : strcmp(level, "warning") == 0 ? Severity::Warning
+                                                            : Severity::Note;
+        report(script.path, scriptLineOf(view, line), severity, "ShellCheck: %s [SC%" G_GINT64_FORMAT "]",
+               message, code);
+    }
+    g_object_unref(parser);
 }
-
-}  // namespace
-
-namespace {
-
-// Looked up once: the note that it is missing is given once for the whole script. Plain
-// globals, as a function's static would need the C++ runtime for its guard.
-char* program = nullptr;
-bool lookedUp = false;
 
 }  // namespace
 
 void checkWithShellCheck(const Script& script, const Block& block, const ShellView& view) {
-    if (!lookedUp) {
-        program = g_find_program_in_path("shellcheck");
-        lookedUp = true;
-    }
+    const char* program = helperPath(&m_shellcheck);
     if (!program) {
-        static const Script* noted = nullptr;
-        if (noted != &script)
+        if (firstTimeFor(&m_shellcheck, script))
             report(script.path, block.open, Severity::Note,
                    "shellcheck is not installed: the shell text of the blocks was not checked; install "
                    "the package `shellcheck`");
-        noted = &script;
         return;
     }
-    // "-": the text comes on standard input, and the findings name the file "-".
-    char* argv[] = {program,
+    // "-": the text comes on standard input.
+    char* argv[] = {const_cast<char*>(program),
                     const_cast<char*>("-s"),
                     const_cast<char*>("bash"),
                     const_cast<char*>("-f"),
-                    const_cast<char*>("gcc"),
+                    const_cast<char*>("json1"),
                     const_cast<char*>("-"),
                     nullptr};
     double seconds = helperSeconds();
@@ -105,6 +93,6 @@ void checkWithShellCheck(const Script& script, const Block& block, const ShellVi
     else if (ran.status != 0 && ran.status != 1)
         report(script.path, block.open, Severity::Note, "shellcheck could not check this block");
     else
-        reportOutput(script, view, "-", ran.out->str);
+        reportOutput(script, block, view, ran.out);
     releaseRan(&ran);
 }
