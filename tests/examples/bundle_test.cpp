@@ -90,7 +90,11 @@ TEST(Bundle, HoldsExactlyTheInstallersFilesWithTheirModesAndTheProgram) {
     const Row rows[] = {
         {kSource + "/examples/hello",
          "hello",
-         {{"eula/Deutsch", "-rw-r--r--"}, {"korvalen-48x48.png", "-rw-r--r--"}}},
+         {{"eula/Deutsch", "-rw-r--r--"},
+          {"korvalen-48x48.png", "-rw-r--r--"},
+          {"greetings/", "drwxr-xr-x"},
+          {"greetings/English", "-rw-r--r--"},
+          {"greetings/Deutsch", "-rw-r--r--"}}},
         {kSource + "/examples/minimal",
          "minimal",
          {{"eula/Deutsch", "-rw-r--r--"}, {"korvalen-48x48.png", "-rw-r--r--"}}},
@@ -254,7 +258,9 @@ std::string listing(const std::string& directory) {
 TEST(Bundle, RunFileStartsTheInstallerWithItsArgumentsAndLeavesNothingBehind) {
     TempDir out;
     ASSERT_EQ(0, bundle(kSource + "/examples/hello", out / "hello.tar.gz", "--run"));
-    const std::string ran = "Installing into PREFIX\nInstalled PREFIX/bin/hello\nAdded the menu entry\n";
+    const std::string ran =
+        "Installing into PREFIX\nInstalled PREFIX/bin/hello\n#text=Adding the menu "
+        "entry\n#progress=0.75\nAdded the menu entry\n";
     const struct {
         std::vector<std::string> arguments;
         int status;

@@ -33,12 +33,14 @@ std::string menuCommand(const std::string& entry) {
     return command;
 }
 
-// Checks the three files that the installer puts below `prefix`.
-void expectInstalled(const std::string& prefix) {
+// Checks the three files that the installer puts below `prefix`, the command greeting in
+// English unless `greeting` and `world` are said in another language.
+void expectInstalled(const std::string& prefix, const std::string& greeting = "Hello",
+                     const std::string& world = "world") {
     std::string command = prefix + "/bin/hello";
     EXPECT_EQ(0755, modeOf(command));
-    EXPECT_EQ("Hello, world!\n", commandOutput({command}));
-    EXPECT_EQ("Hello, Ada!\n", commandOutput({command, "Ada"}));
+    EXPECT_EQ(greeting + ", " + world + "!\n", commandOutput({command}));
+    EXPECT_EQ(greeting + ", Ada!\n", commandOutput({command, "Ada"}));
 
     std::string entry = prefix + "/share/applications/hello.desktop";
     EXPECT_EQ(0644, modeOf(entry));
@@ -57,9 +59,11 @@ void expectInstalled(const std::string& prefix) {
     EXPECT_EQ(readFile(kExample + "/korvalen-48x48.png"), readFile(icon));
 }
 
+// What the installer prints, each line followed by `end`; the block that adds the icon and the
+// menu entry moves the bar on with two directive lines of its own.
 std::string progressLines(const std::string& prefix, const std::string& end) {
     return "Installing into " + prefix + end + "Installed " + prefix + "/bin/hello" + end +
-           "Added the menu entry" + end;
+           "#text=Adding the menu entry" + end + "#progress=0.75" + end + "Added the menu entry" + end;
 }
 
 TEST(HelloExample, InstallsItsCommandMenuEntryAndIconThroughTheWindows) {
@@ -113,6 +117,36 @@ TEST(HelloExample, InstallsNothingWhenTheLicenceIsRefused) {
     EXPECT_EQ(1, program.wait(30));
     EXPECT_EQ("Display EULA: English\nError:  EULA not accepted\n", program.out());
     EXPECT_FALSE(fileExists(prefix / "bin"));
+}
+
+TEST(HelloExample, GreetsInGermanAfterTheGermanLicenceWasAcceptedThroughTheWindows) {
+    TempDir home, prefix;
+    Result result = runWithWindows(kExample, {"HOME=" + home.path(), "HELLO_PREFIX=" + prefix.path()},
+                                   "Added the menu entry \n", "Deutsch");
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ("Display EULA: English\nDisplay EULA: Deutsch\n" + progressLines(prefix.path(), " \n"),
+              result.out);
+    expectInstalled(prefix.path(), "Hallo", "Welt");
+}
+
+// A command that cannot be written, since a folder has its name: the run stops at that step.
+TEST(HelloExample, StopsAtAFailedStepInBothModesWithItsStatus) {
+    for (bool windowed : {true, false}) {
+        SCOPED_TRACE(windowed ? "window" : "silent");
+        TempDir home, prefix;
+        ASSERT_EQ(0, runCommand({"mkdir", "-p", prefix / "bin/hello"}));
+        const std::vector<std::string> environment = {"HOME=" + home.path(), "HELLO_PREFIX=" + prefix.path()};
+        const std::string first = "Installing into " + prefix.path();
+        Result result = windowed ? runWithWindows(kExample, environment, first + " \n")
+                                 : runProgram(kExample, {"-s"}, environment);
+        EXPECT_EQ(1, result.status);
+        EXPECT_EQ(windowed ? "Display EULA: English\n" + first + " \n" : first + "\n", result.out);
+        // Bash's message, then silently the directive's text.
+        const std::string said =
+            std::string("/bin/hello: Is a directory\n") + (windowed ? "" : "Hello is not installed\n");
+        EXPECT_TRUE(g_str_has_suffix(result.err.c_str(), said.c_str())) << result.err;
+        EXPECT_FALSE(fileExists(prefix / "share/applications/hello.desktop"));
+    }
 }
 
 TEST(HelloExample, ShowsItsLicenceInEnglishFirstAndOffersGerman) {

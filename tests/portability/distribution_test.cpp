@@ -235,7 +235,7 @@ const std::string kUnpacked = "Verifying archive integrity... All good.\nUncompr
 
 std::string helloLines(const std::string& end) {
     return "Installing into /installer/prefix" + end + "Installed /installer/prefix/bin/hello" + end +
-           "Added the menu entry" + end;
+           "#text=Adding the menu entry" + end + "#progress=0.75" + end + "Added the menu entry" + end;
 }
 
 // ./hello.run in the installer's directory, as its user starts it there: in the 32-bit tree on

@@ -651,11 +651,21 @@ bool acceptLicence(WindowId dialog) {
 }
 
 Result runWithWindows(const std::string& directory, const std::vector<std::string>& environment,
-                      const std::string& last) {
+                      const std::string& last, const std::string& licence) {
     Program program(directory, {}, environment);
     if (fileExists(directory + "/eula/English")) {
         WindowId dialog = findWindow(program.pid(), "License Agreement", 30);
         EXPECT_NE(0u, dialog) << "no licence dialog";
+        if (!licence.empty()) {
+            // The chooser has the focus and starts at English; each step up shows the licence.
+            EXPECT_TRUE(program.waitForOutput("Display EULA: English\n", 10)) << program.out();
+            bool shown = false;
+            for (int step = 0; step < 20 && !shown; ++step) {
+                pressKey(dialog, "Up");
+                shown = program.waitForOutput("Display EULA: " + licence + "\n", 5);
+            }
+            EXPECT_TRUE(shown) << program.out();
+        }
         EXPECT_TRUE(dialog && acceptLicence(dialog)) << "the licence dialog did not go";
     }
     WindowId window = findWindow(program.pid(), "", 30);

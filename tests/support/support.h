@@ -177,11 +177,12 @@ bool okShown(WindowId progress);
 int finishWithOk(Program& program, WindowId progress);
 // Clicks "Accept" in the licence dialog until it has gone; whether it went.
 bool acceptLicence(WindowId dialog);
-// Runs the installer in `directory` with its windows: accepts the licence when there is one,
-// waits for `last` on the output when given (clicking "OK" early would cut short a block that
-// still runs), then clicks "OK".
+// Runs the installer in `directory` with its windows: accepts the licence when there is one
+// (after stepping the chooser up to the licence named `licence`, when given), waits for `last` on
+// the output when given (clicking "OK" early would cut short a block that still runs), then
+// clicks "OK".
 Result runWithWindows(const std::string& directory, const std::vector<std::string>& environment = {},
-                      const std::string& last = "");
+                      const std::string& last = "", const std::string& licence = "");
 
 // The licence dialog built in this process: its widgets, its entries and what it shows.
 struct LicenceParts {
