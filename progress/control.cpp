@@ -77,6 +77,7 @@ char* silentScript(const char* script, int stops) {
         return nullptr;
     GString* out = g_string_new(nullptr);
     bool armed = false;
+    bool open = false;  // the script ends inside a block
     char* cursor = const_cast<char*>(script);
     size_t length = 0;
     while (GCharPtr line{getLine(&cursor, &length)}) {
@@ -88,10 +89,10 @@ char* silentScript(const char* script, int stops) {
             g_string_append_printf(out, " >&%d; ", stops);
             armed = true;
         }
-        bool opens = control.directive == Directive::ScriptStart;
+        open = control.directive == Directive::ScriptStart;
         appendLine(out, line.get());
         // The block's lines, up to the one that closes it as the interpreter reads them.
-        while (opens) {
+        while (open) {
             GCharPtr body(getLine(&cursor, &length));
             if (!body)
                 break;
@@ -99,11 +100,17 @@ char* silentScript(const char* script, int stops) {
             if (closes && armed)
                 g_string_append(out, kStatusTest);
             appendLine(out, body.get());
-            opens = !closes;
+            open = !closes;
         }
     }
-    // A last line without a line feed runs too.
+    // A last line without a line feed runs too. After the last line, only a block's failure
+    // ends the run otherwise than with 0: a command outside the blocks, which the window never
+    // runs, does not. The empty line keeps a backslash at the very end from joining the two.
     g_string_append(out, cursor);
+    g_string_append(out, "\n\n");
+    if (open)
+        g_string_append(out, kStatusTest);
+    g_string_append(out, "builtin exit 0");
     return g_string_free(out, !armed);
 }
 

@@ -58,8 +58,9 @@ bool mayBeOutputDirective(const char* start);
 // The control script as silent mode hands it to bash, whole. Each "#stop_on_failure=" line
 // first writes its text and a line feed to descriptor stops; each block after such a line
 // ends its run with the block's status when that is not 0, tested at the start of its closing
-// line. No line is added or moved. nullptr when the script has no such line: then it runs as
-// written. Caller g_frees.
+// line; after the last line, the run ends with 0 unless the script ends in such a block that
+// failed. No line is moved. nullptr when the script has no such line: then it runs as written.
+// Caller g_frees.
 char* silentScript(const char* script, int stops);
 // How the block opened by a "#script_start" line is run.
 BlockMode blockMode(const char* line);

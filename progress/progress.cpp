@@ -101,10 +101,12 @@ gboolean progress_timeout(gpointer data) {
                 break;
             case Directive::ScriptStart:
                 heldUp = runBlock(record, line.get());
-                if (record->failed)
-                    return stopRun(record);
                 if (heldUp)
                     awaitEventsBefore(record);
+                // A close that came while the block held the loop up ends the run first, as
+                // a close during a block does.
+                if (record->failed)
+                    return record->catchingUp ? TRUE : stopRun(record);
                 break;
             case Directive::Exit:
                 // destroy releases the record: nothing below may touch it.

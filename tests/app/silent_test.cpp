@@ -105,3 +105,28 @@ TEST(SilentMode, NeedsNoDisplay) {
     EXPECT_EQ("ran\n", result.out);
     EXPECT_EQ("", result.err);
 }
+
+// Only a block that fails after #stop_on_failure= ends the run with its status and text; not a
+// block before it, nor a command outside the blocks, which the window would never run.
+TEST(SilentMode, EndsWithTheStatusOfABlockThatFailsAfterStopOnFailure) {
+    struct Case {
+        const char* script;
+        int status;
+        const char* err;
+    };
+    const Case cases[] = {
+        {"#script_start\nexit 3\n#script_end\n#stop_on_failure=X\n", 0, ""},
+        {"#stop_on_failure=X\n#script_start\necho ok\n#script_end\nfalse\n", 0, ""},
+        {"#stop_on_failure=X\n#script_start\nfalse", 1, "X\n"},
+        {"#stop_on_failure=X\n#stop_on_failure=Y\n#script_start\n(exit 9)\n#script_end\ntouch later\n", 9, "Y\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        TempDir dir;
+        dir.write("installer", c.script);
+        Result result = runProgram(dir.path(), {"-s"}, {}, 30);
+        EXPECT_EQ(c.status, result.status);
+        EXPECT_EQ(c.err, result.err);
+        EXPECT_FALSE(fileExists(dir / "later"));
+    }
+}

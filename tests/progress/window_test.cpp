@@ -232,7 +232,10 @@ void slowEventHandler(GdkEvent* event, gpointer) {
 TEST_F(ProgressWindow, CloseThatCameWhileABlockHeldTheLoopUpIsHandledBeforeTheNextLine) {
     for (const char* kind : {"#script_start_blocking", "#script_start_nowait"}) {
         SCOPED_TRACE(kind);
-        start(std::string(kind) + "\ntrue\n#script_end\n#script_start_blocking\ntouch later\n#script_end\n");
+        // A block that fails after #stop_on_failure= does not change what the close means.
+        start("#stop_on_failure=Failed\n" + std::string(kind) +
+              "\nfalse\n#script_end\n#script_start_blocking\ntouch later\n#script_end\n");
+        EXPECT_TRUE(tick());
         // Events that came while the block held the loop up, the close after 300 others, whose
         // handling takes six times the interpreter's interval.
         for (int i = 0; i < 300; ++i) {
@@ -253,6 +256,7 @@ TEST_F(ProgressWindow, CloseThatCameWhileABlockHeldTheLoopUpIsHandledBeforeTheNe
         gdk_event_handler_set([](GdkEvent* event, gpointer) { gtk_main_do_event(event); }, nullptr, nullptr);
         EXPECT_EQ(nullptr, window);
         EXPECT_FALSE(fileExists(dir / "later"));
+        EXPECT_EQ(0, m_nStatus);
     }
 }
 
