@@ -92,7 +92,7 @@ fuzz: deps
 
 # clang-tidy, cppcheck and the formatting of every source file; fails on any finding.
 lint: deps
-	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/lint -DOSTREL_FUZZ=ON $(CMAKE_FLAGS) >/dev/null
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/lint -DOSTREL_FUZZ=ON -DCMAKE_DISABLE_PRECOMPILE_HEADERS=ON $(CMAKE_FLAGS) >/dev/null
 	@bash tools/lint $(BUILD)/lint
 
 demo: deps

@@ -5,6 +5,9 @@
 #include <math.h>
 #include <string.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "buffers/buffers.h"
 #include "buffers/owned.h"
 
@@ -34,12 +37,9 @@ ControlLine parseOutputLine(const char* line) {
 
 bool mayBeOutputDirective(const char* start) {
     size_t length = strlen(start);
-    for (const DirectiveWord& word : kDirectives) {
-        size_t wordLength = strlen(word.text);
-        if (word.fromOutput && strncmp(start, word.text, MIN(length, wordLength)) == 0)
-            return true;
-    }
-    return false;
+    return std::any_of(std::begin(kDirectives), std::end(kDirectives), [&](const DirectiveWord& word) {
+        return word.fromOutput && strncmp(start, word.text, MIN(length, strlen(word.text))) == 0;
+    });
 }
 
 namespace {

@@ -118,7 +118,8 @@ TEST(SilentMode, EndsWithTheStatusOfABlockThatFailsAfterStopOnFailure) {
         {"#script_start\nexit 3\n#script_end\n#stop_on_failure=X\n", 0, ""},
         {"#stop_on_failure=X\n#script_start\necho ok\n#script_end\nfalse\n", 0, ""},
         {"#stop_on_failure=X\n#script_start\nfalse", 1, "X\n"},
-        {"#stop_on_failure=X\n#stop_on_failure=Y\n#script_start\n(exit 9)\n#script_end\ntouch later\n", 9, "Y\n"},
+        {"#stop_on_failure=X\n#stop_on_failure=Y\n#script_start\n(exit 9)\n#script_end\ntouch later\n", 9,
+         "Y\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.script);
