@@ -71,11 +71,13 @@ test: deps
 # Everything: both architectures, the sanitizer build and the fuzz targets, every test. The
 # Debian roots are made (or found made) while the trees build; what that printed follows.
 check: deps
-	@mkdir -p $(BUILD); \
+	@mkdir -p $(BUILD); started=$$(date +%s); \
 	$(MAKE) --no-print-directory distro-roots >$(BUILD)/distro-roots.log 2>&1 & roots=$$!; \
 	$(MAKE) --no-print-directory build build-asan build-fuzz; built=$$?; \
+	echo "check: the four trees built in $$(( $$(date +%s) - started )) s"; \
 	wait $$roots || echo "check: a Debian root is missing, so its tests fail"; \
 	cat $(BUILD)/distro-roots.log; \
+	echo "check: ready to test after $$(( $$(date +%s) - started )) s"; \
 	exit $$built
 	@bash tools/run-suite $(BUILD)/x86_64 $(BUILD)/i386 $(BUILD)/asan $(BUILD)/fuzz
 
