@@ -240,7 +240,7 @@ bool known(const char* word);
 // that run another command up to the first operand, as POSIX getopt; tar like GNU, and also
 // from a first word without "-" ("tar xvf").
 enum class OptionStyle { Gnu, Posix, TarFirst };
-struct OptionSpec {
+struct OptionGrammar {
     // getopts-style: each short option letter, ':' after one whose argument is the rest of its
     // word or the next word, "::" after one whose argument can only be the rest of its word.
     const char* letters;
@@ -258,9 +258,9 @@ struct Reading {
     GArray* options;   // Option
     GArray* operands;  // guint: where each word that is no option stands (k of wordAt)
 };
-// The words after the command's name read by spec; without one, every letter is a flag and a
+// The words after the command's name read by their grammar; without one, every letter is a flag and a
 // word with "=" is one option. Release with releaseReading.
-Reading readOptions(const Words& words, const OptionSpec* spec);
+Reading readOptions(const Words& words, const OptionGrammar* grammar);
 void releaseReading(Reading* reading);
 // Whether word is one of the words of list, which blanks separate.
 bool listed(const char* list, const char* word);

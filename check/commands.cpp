@@ -38,7 +38,7 @@ enum class Printing { AsRow, Nothing, Unsure };
 
 struct CommandFacts {
     const char* name;
-    OptionSpec options;
+    OptionGrammar options;
     Role role;
     Input input;
     Output output;
@@ -131,16 +131,16 @@ const Output kLookup = {false, "-v -V", false, nullptr, nullptr};  // `command -
 const char kUnbuffered[] = "-u --line-buffered --unbuffered";
 const char kVerbose[] = "-v --verbose";
 
-const OptionSpec kNone = {"", "", OptionStyle::Gnu};
-const OptionSpec kBuiltin = {"", "", OptionStyle::Posix};
-const OptionSpec kGrep = {
+const OptionGrammar kNone = {"", "", OptionStyle::Gnu};
+const OptionGrammar kBuiltin = {"", "", OptionStyle::Posix};
+const OptionGrammar kGrep = {
     "e:f:m:A:B:C:d:D:", "--regexp --file --max-count --context --after-context --before-context",
     OptionStyle::Gnu};
-const OptionSpec kAwk = {"f:v:F:", "--file --assign --field-separator", OptionStyle::Gnu};
-const OptionSpec kPython = {"c:m:W:X:", "", OptionStyle::Posix};
-const OptionSpec kMapfile = {"d:n:O:s:u:C:c:t", "", OptionStyle::Posix};
-const OptionSpec kApt = {"o:c:t:", "", OptionStyle::Gnu};
-const OptionSpec kLinks = {"S:t:", "--suffix --target-directory", OptionStyle::Gnu};
+const OptionGrammar kAwk = {"f:v:F:", "--file --assign --field-separator", OptionStyle::Gnu};
+const OptionGrammar kPython = {"c:m:W:X:", "", OptionStyle::Posix};
+const OptionGrammar kMapfile = {"d:n:O:s:u:C:c:t", "", OptionStyle::Posix};
+const OptionGrammar kApt = {"o:c:t:", "", OptionStyle::Gnu};
+const OptionGrammar kLinks = {"S:t:", "--suffix --target-directory", OptionStyle::Gnu};
 
 const char kAptChanges[] =
     "install reinstall remove purge erase dist-upgrade full-upgrade autoremove upgrade";
@@ -271,7 +271,7 @@ const CommandFacts kCommands[] = {
 };
 // clang-format on
 
-// Reads the words by the spec of their command's row.
+// Reads the words by the option grammar of their command's row.
 struct Read {
     const CommandFacts* facts;  // nullptr for a command without a row
     Reading reading;

@@ -1,5 +1,5 @@
 // A command's words as the tree gives them, and the one option reader, which reads them by the
-// getopts-style spec of the command's row into options, their arguments and operands.
+// getopts-style grammar of the command's row into options, their arguments and operands.
 #include <string.h>
 
 #include "buffers/owned.h"
@@ -46,11 +46,11 @@ bool listed(const char* list, const char* word) {
     return false;
 }
 
-Reading readOptions(const Words& words, const OptionSpec* spec) {
+Reading readOptions(const Words& words, const OptionGrammar* grammar) {
     Reading reading{&words, g_array_new(FALSE, FALSE, sizeof(Option)),
                     g_array_new(FALSE, FALSE, sizeof(guint))};
-    const char* letters = spec ? spec->letters : "";
-    OptionStyle style = spec ? spec->style : OptionStyle::Gnu;
+    const char* letters = grammar ? grammar->letters : "";
+    OptionStyle style = grammar ? grammar->style : OptionStyle::Gnu;
     bool options = true;
     for (guint k = 1; k < countOf(words); ++k) {
         const char* word = wordAt(words, k);
@@ -62,21 +62,21 @@ Reading readOptions(const Words& words, const OptionSpec* spec) {
             size_t length = strcspn(word, "=");
             GCharPtr name(g_strndup(word, length));
             const char* argument = word[length] == '=' ? word + length + 1 : nullptr;
-            if (!argument && spec && k + 1 < countOf(words) && listed(spec->longArguments, name.get()))
+            if (!argument && grammar && k + 1 < countOf(words) && listed(grammar->longArguments, name.get()))
                 argument = wordAt(words, ++k);
             Option option{word, '\0', argument};
             g_array_append_val(reading.options, option);
         } else if (options && !dynamic && ((word[0] == '-' && word[1]) || tarFirst)) {
-            // Without a spec a word holding "=" ("-DNAME=v") is one option, not letters.
-            bool cluster = spec || !strchr(word, '=');
+            // Without a grammar a word holding "=" ("-DNAME=v") is one option, not letters.
+            bool cluster = grammar || !strchr(word, '=');
             for (const char* letter = word + (tarFirst ? 0 : 1); cluster && *letter; ++letter) {
-                const char* inSpec = strchr(letters, *letter);
-                bool takes = inSpec && *letter != ':' && inSpec[1] == ':';
+                const char* listedAt = strchr(letters, *letter);
+                bool takes = listedAt && *letter != ':' && listedAt[1] == ':';
                 const char* argument = nullptr;
                 // tar's first word takes each letter's argument from the next words, in turn.
                 if (takes && letter[1] && !tarFirst)
                     argument = letter + 1;
-                else if (takes && inSpec[2] != ':' && k + 1 < countOf(words))
+                else if (takes && listedAt[2] != ':' && k + 1 < countOf(words))
                     argument = wordAt(words, ++k);
                 Option option{word, *letter, argument};
                 g_array_append_val(reading.options, option);
