@@ -15,6 +15,12 @@ int m_nStatus = 0;
 
 namespace {
 
+gboolean progress_timeout(gpointer data);
+
+guint startInterpreter(ProgressState* record) {
+    return g_timeout_add(50, progress_timeout, record);
+}
+
 // The property the window changes on itself after a block that held the loop up: the X
 // server reports the change after every event that came before it.
 GdkAtom caughtUpAtom() {
@@ -128,7 +134,7 @@ gboolean progress_timeout(gpointer data) {
         // No marker comes back without an X server: the next line is read a whole interval
         // from now, by when the loop has most likely handled those events; the timer as it is
         // would be overdue at once.
-        record->timer = g_timeout_add(50, progress_timeout, record);
+        record->timer = startInterpreter(record);
         return FALSE;
     }
     show_finished(record);
@@ -190,7 +196,7 @@ ProgressState* create_progress() {
     gtk_widget_set_can_default(record->button, TRUE);
     gtk_widget_grab_default(record->button);
 
-    record->timer = g_timeout_add(50, progress_timeout, record);
+    record->timer = startInterpreter(record);
 
     for (GtkWidget* widget : {box, upper, record->bar, lower, record->label, window})
         gtk_widget_show(widget);
