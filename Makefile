@@ -112,6 +112,8 @@ clean:
 # bundle. E.g. make bundle INSTALLER=~/my-game FORMAT=run
 EXAMPLE   ?= hello
 INSTALLER ?= examples/$(EXAMPLE)
+# Read by the recipe from its environment, so that any path, quotes included, reaches it whole.
+export INSTALLER
 ARCH      ?= both
 FORMAT    ?= tar
 BUNDLE_ARCHS_both   = x86_64 i386
@@ -123,9 +125,9 @@ bundle: deps
 	$(if $(BUNDLE_ARCHS_$(ARCH)),,$(error ARCH is both, x86_64 or i386, not "$(ARCH)"))
 	$(if $(filter tar run,$(FORMAT)),,$(error FORMAT is tar or run, not "$(FORMAT)"))
 	@$(MAKE) --no-print-directory $(BUNDLE_ARCHS_$(ARCH):%=program-%) checker
-	@name=$$(basename "$$(realpath -m '$(INSTALLER)')"); \
+	@name=$$(basename "$$(realpath -m "$$INSTALLER")"); \
 	bash tools/bundle --checker $(BUILD)/x86_64/ostrel-check $(if $(filter run,$(FORMAT)),--run) \
-		'$(INSTALLER)' "$(BUILD)/bundle/$$name$(BUNDLE_SUFFIX).tar.gz" $(BUNDLE_ARCHS_$(ARCH):%=$(BUILD)/%/Ostrel)
+		"$$INSTALLER" "$(BUILD)/bundle/$$name$(BUNDLE_SUFFIX).tar.gz" $(BUNDLE_ARCHS_$(ARCH):%=$(BUILD)/%/Ostrel)
 
 # The README's pictures of the windows, taken on an Xvfb of their own: docs/*.png
 screenshots: deps
