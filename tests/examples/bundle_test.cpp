@@ -140,7 +140,7 @@ TEST(Bundle, UnpackedInstallerRunsAndInstalls) {
     EXPECT_TRUE(fileExists(prefix / "share/applications/hello.desktop"));
 }
 
-TEST(Bundle, RefusesADirectoryWithoutAControlScriptOrWithAProgramOfItsOwn) {
+TEST(Bundle, RefusesADirectoryWithoutAControlScriptOrWithAProgramOfItsOwnAndLeavesNoEarlierBundle) {
     TempDir noScript, withProgram, out;
     noScript.write("eula/English", "Terms\n");
     withProgram.write("installer", "#title=Own program\n");
@@ -154,6 +154,8 @@ TEST(Bundle, RefusesADirectoryWithoutAControlScriptOrWithAProgramOfItsOwn) {
         {withProgram / "installer", withProgram.path() + "/installer is not a directory"},
     };
     for (const auto& row : rows) {
+        out.write("refused.tar.gz", "an earlier bundle\n");
+        out.write("refused.run", "an earlier bundle\n");
         std::string log;
         EXPECT_EQ(1, runBundle(row.installer, out / "refused.tar.gz", &log, "--run")) << log;
         EXPECT_NE(std::string::npos, log.find("bundle: " + row.says)) << log;
