@@ -135,13 +135,10 @@ bool goesBack(const Walker* walker, const Words& words, JsonArray* args) {
            (strcmp(name, "OLDPWD") == 0 || g_hash_table_lookup(walker->survey.savedDirectories, name));
 }
 
-// The output directive that a line of printed text begins with, or nullptr.
+// The output directive that a line of printed text begins with, as the window reads it, or
+// nullptr.
 const DirectiveWord* outputDirectiveAt(const char* line) {
-    for (const DirectiveWord& word : kDirectives) {
-        if (word.fromOutput && g_str_has_prefix(line, word.text))
-            return &word;
-    }
-    return nullptr;
+    return directiveWord(parseOutputLine(line).directive);
 }
 
 // The output directive that a printed text puts at the start of a line, or nullptr: at its
