@@ -73,6 +73,10 @@ struct Script {
 bool loadScript(const char* path, const char* shown, Script* script);
 // Releases the script's lines and blocks and the program's copy of the file.
 void freeScript(Script* script);
+// Whether text holds nothing but spaces, tabs and carriage returns.
+bool isBlank(const char* text);
+// text after its leading spaces and tabs.
+const char* skipBlanks(const char* text);
 // Whether bash runs something of the line in silent mode, where the whole file is one script:
 // a stray command or a line of a block; not a blank line, a comment or a directive.
 bool runsInSilentMode(const ScriptLine& line);

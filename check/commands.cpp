@@ -300,7 +300,7 @@ bool readsNoFile(const Read& read) {
         const char* word = operandAt(read.reading, i);
         if (word == kMany)
             return false;  // may hold the pattern and files
-        if (word != kDynamic && leading > 0 && input.alone && strstr(word, input.alone))
+        if (known(word) && leading > 0 && input.alone && strstr(word, input.alone))
             return false;
         if (leading > 0)
             --leading;

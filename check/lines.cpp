@@ -7,14 +7,6 @@
 
 namespace {
 
-bool blank(const char* text) {
-    return text[strspn(text, " \t\r")] == '\0';
-}
-
-const char* skipBlanks(const char* text) {
-    return text + strspn(text, " \t");
-}
-
 // The words an author writes for the directives, from the table: every directive, and beside
 // "#script_start" its block kinds and "#script_end". nullptr after the last.
 const char* directiveWordAt(guint index) {
@@ -227,7 +219,7 @@ void checkDirectiveLine(const Script& script, const ScriptLine& line) {
 }
 
 void checkOutsideLine(const Script& script, const ScriptLine& line) {
-    if (blank(line.text))
+    if (isBlank(line.text))
         return;
     if (strstr(line.text, kScriptEnd)) {
         report(script.path, line.number, Severity::Warning,

@@ -55,7 +55,7 @@ Reading readOptions(const Words& words, const OptionGrammar* grammar) {
     for (guint k = 1; k < countOf(words); ++k) {
         const char* word = wordAt(words, k);
         bool tarFirst = style == OptionStyle::TarFirst && k == 1 && word[0] != '-';
-        bool dynamic = word == kDynamic || word == kMany;
+        bool dynamic = !known(word);
         if (options && !dynamic && strcmp(word, "--") == 0) {
             options = false;
         } else if (options && !dynamic && word[0] == '-' && word[1] == '-') {

@@ -112,10 +112,18 @@ void freeScript(Script* script) {
     releaseScript();
 }
 
+bool isBlank(const char* text) {
+    return text[strspn(text, " \t\r")] == '\0';
+}
+
+const char* skipBlanks(const char* text) {
+    return text + strspn(text, " \t");
+}
+
 bool runsInSilentMode(const ScriptLine& line) {
-    const char* start = line.text + strspn(line.text, " \t");
-    bool blank = start[strspn(start, " \t\r")] == '\0';
-    return !blank && line.role != LineRole::Directive && !(line.role == LineRole::Outside && *start == '#');
+    const char* start = skipBlanks(line.text);
+    return !isBlank(start) && line.role != LineRole::Directive &&
+           !(line.role == LineRole::Outside && *start == '#');
 }
 
 bool runsLater(const Script& script, const Block& block) {

@@ -92,7 +92,7 @@ void surveyCall(Surveying* surveying, JsonObject* call) {
         surveying->survey->waits = true;
     if (strcmp(wordAt(words, 0), "trap") == 0) {
         for (guint k = 1; k < countOf(words); ++k) {
-            if (wordAt(words, k) != kDynamic && wordAt(words, k) != kMany && trapStopsJobs(wordAt(words, k)))
+            if (known(wordAt(words, k)) && trapStopsJobs(wordAt(words, k)))
                 surveying->survey->waits = true;
         }
     }
